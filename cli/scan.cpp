@@ -1,0 +1,53 @@
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli.hpp"
+
+namespace cli {
+
+namespace {
+bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+}  // namespace
+
+bool scan_word(const char* arg, std::string& word) {
+    const char* begin = arg;
+    while (*begin != '\0' && is_blank(*begin)) ++begin;
+    const char* end = begin;
+    while (*end != '\0' && !is_blank(*end)) ++end;
+    if (end == begin) return false;
+    word.assign(begin, end);
+    return true;
+}
+
+bool scan_int(const char* arg, int32_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(arg, &end, 0);
+    if (end == arg) return false;
+    if (parsed > INT32_MAX) {
+        value = INT32_MAX;
+    } else if (parsed < INT32_MIN) {
+        value = INT32_MIN;
+    } else {
+        value = static_cast<int32_t>(parsed);
+    }
+    return true;
+}
+
+bool print_info_if_asked(int argc, char** argv, const char* program, const char* usage) {
+    if (argc < 2) return false;
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(usage, stdout);
+        return true;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s (fitsquad) %s\n", program, VERSION);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace cli

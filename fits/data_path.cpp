@@ -1,0 +1,122 @@
+#include "data_path.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "posix_io.hpp"
+
+namespace fits_internal {
+
+namespace {
+
+// Rows converted per pass: enough that each plane column receives a run of
+// 64 bytes, few enough that a band of the widest image stays in cache.
+// Narrow images take more rows so that a band still holds a useful amount.
+constexpr int64_t kBandRows = 16;
+constexpr int64_t kMinBandItems = 4096;
+
+// Items in one band: a whole number of rows, so every band starts a row.
+int64_t band_items_for(int64_t width) {
+    if (width <= 0) return kMinBandItems;
+    return std::max(kBandRows, (kMinBandItems + width - 1) / width) * width;
+}
+
+// Copies `count` row-major values of a band starting at row y0 into the
+// plane's columns; the last row may be partial.
+void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane) {
+    const int64_t full_rows = count / width;
+    const int64_t rest = count % width;
+    for (int64_t x = 0; x < width; ++x) {
+        float* column = plane[x] + y0;
+        for (int64_t r = 0; r < full_rows; ++r) column[r] = values[r * width + x];
+        if (x < rest) column[full_rows] = values[full_rows * width + x];
+    }
+}
+
+void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values) {
+    const int64_t full_rows = count / width;
+    const int64_t rest = count % width;
+    for (int64_t x = 0; x < width; ++x) {
+        const float* column = plane[x] + y0;
+        for (int64_t r = 0; r < full_rows; ++r) values[r * width + x] = column[r];
+        if (x < rest) values[full_rows * width + x] = column[full_rows];
+    }
+}
+
+}  // namespace
+
+int64_t data_block_count(int64_t npixels, int item_size) {
+    if (npixels <= 0) return 0;
+    return (npixels * item_size + FITS_BLOCK - 1) / FITS_BLOCK;
+}
+
+ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
+    const ItemEncoding& enc = *layout.enc;
+    const int64_t width = layout.naxis1;
+    const int64_t band_items = band_items_for(width);
+    std::vector<uint8_t> bytes(static_cast<size_t>(band_items * enc.item_size));
+    std::vector<float> values(static_cast<size_t>(band_items));
+
+    ReadSummary summary{0, -INFINITY, INFINITY};
+    int64_t bytes_read = 0;
+    bool ended = false;
+    for (int64_t done = 0; done < layout.image_items; done += band_items) {
+        const int64_t count = std::min(band_items, layout.image_items - done);
+        const size_t want = static_cast<size_t>(count * enc.item_size);
+        const size_t got = ended ? 0 : read_full(fd, bytes.data(), want);
+        bytes_read += static_cast<int64_t>(got);
+        if (got < want) {
+            ended = true;
+            std::memset(bytes.data() + got, 0, want - got);
+        }
+        decode_items(enc, bytes.data(), values.data(), static_cast<size_t>(count));
+        float band_max = summary.max;
+        float band_min = summary.min;
+        for (int64_t i = 0; i < count; ++i) {
+            const float v = values[static_cast<size_t>(i)];
+            band_max = v > band_max ? v : band_max;
+            band_min = v < band_min ? v : band_min;
+        }
+        summary.max = band_max;
+        summary.min = band_min;
+        scatter_band(values.data(), count, width, done / width, plane);
+    }
+
+    // The last block is whole only if its bytes after the last item arrived too.
+    const int64_t rest = layout.blocks * FITS_BLOCK - layout.image_items * enc.item_size;
+    if (!ended && rest > 0) {
+        uint8_t scratch[FITS_BLOCK];
+        bytes_read += static_cast<int64_t>(read_full(fd, scratch, static_cast<size_t>(rest)));
+    }
+    summary.short_blocks = layout.blocks - bytes_read / FITS_BLOCK;
+    return summary;
+}
+
+bool write_data(int fd, const DataLayout& layout, const ImagePlane& plane) {
+    const ItemEncoding& enc = *layout.enc;
+    const int64_t width = layout.naxis1;
+    const int64_t band_items = band_items_for(width);
+    std::vector<uint8_t> bytes(static_cast<size_t>(band_items * enc.item_size));
+    std::vector<float> values(static_cast<size_t>(band_items));
+
+    for (int64_t done = 0; done < layout.image_items; done += band_items) {
+        const int64_t count = std::min(band_items, layout.image_items - done);
+        gather_band(plane, count, width, done / width, values.data());
+        encode_items(enc, values.data(), bytes.data(), static_cast<size_t>(count));
+        if (!write_full(fd, bytes.data(), static_cast<size_t>(count * enc.item_size))) return false;
+    }
+
+    // Zero items fill the last block and any further blocks the count asks for.
+    std::fill(bytes.begin(), bytes.end(), 0);
+    int64_t zeros = layout.blocks * FITS_BLOCK - layout.image_items * enc.item_size;
+    while (zeros > 0) {
+        const int64_t chunk = std::min<int64_t>(zeros, static_cast<int64_t>(bytes.size()));
+        if (!write_full(fd, bytes.data(), static_cast<size_t>(chunk))) return false;
+        zeros -= chunk;
+    }
+    return true;
+}
+
+}  // namespace fits_internal

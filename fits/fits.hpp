@@ -1,0 +1,84 @@
+// The FITS library: two-axis FITS images held as a header chain of raw card
+// text and a fixed plane of single-precision pixels.
+//
+// This is the only header the programs include. The library is not
+// reentrant: one file operation at a time. Every failure is reported by one
+// line on standard output, printed by the routine that meets it.
+#pragma once
+
+#include <cstdint>
+
+constexpr int FITS_BLOCK = 2880;       // bytes in one FITS block, header or data
+constexpr int CARD_LEN = 80;           // characters in one header card
+constexpr int CARDS_PER_BLOCK = 36;    // cards in one header block
+constexpr int MAX_AXIS = 8192;         // extent of the image plane along each axis
+
+// Smallest value buffer that fits_find_key may be given; fits_find_key_n
+// needs the larger of its n and 71 bytes.
+constexpr int VALUE_BUF_LEN = 85;
+
+// One 2880-byte header block in a singly linked chain.
+struct HeaderBlock {
+    HeaderBlock* link;        // next block, or null in the last block
+    char cards[FITS_BLOCK];   // 36 cards of 80 characters, no terminators
+};
+
+// Descriptor of one two-axis image and owner of its header chain.
+struct FitsHeader {
+    int16_t naxis = 0;
+    int16_t naxis1 = 0;            // pixels along NAXIS1 (varies fastest in the file)
+    int16_t naxis2 = 0;            // pixels along NAXIS2
+    double bscale = 1.0;           // recorded, never applied
+    double bzero = 0.0;            // recorded, never applied
+    int16_t bitpix = 0;
+    int16_t bytes_per_pixel = 0;   // bitpix / 8; chooses the item encoding
+    int64_t npixels = 0;           // pixel count; the writer counts data blocks from it
+    int64_t datamax = 0;           // largest pixel value read, truncated
+    int64_t datamin = 0;           // smallest pixel value read, truncated
+    int16_t ncards = 0;            // card counter (see the card routines)
+    int16_t card_slot = 0;         // position 1..36 of the next card writer call
+    HeaderBlock* blocks = nullptr; // the header chain, or null
+};
+
+// Pixel (x, y) of an image is plane[x][y]: each column is contiguous.
+using ImagePlane = float[MAX_AXIS][MAX_AXIS];
+
+// The library runs in one of two configurations, chosen by the program at
+// start. The quadsplit configuration also reads and writes BITPIX -64
+// (double items) and words its warning for a short data block differently.
+enum class FitsConfig { common, quadsplit };
+void fits_set_config(FitsConfig config);
+FitsConfig fits_config();
+
+// Releases every block from `blocks` on and sets `blocks` to null.
+void fits_free_header(FitsHeader& header);
+
+// Card lookup. Returns the card number (from 1 at the first card of
+// first_block) of the first card bearing key_name, or -1. value_buf receives
+// the card's value text: a quoted value whole with a terminator, an unquoted
+// word bounded like strncpy by 85 (fits_find_key) or n (fits_find_key_n).
+int32_t fits_find_key(const HeaderBlock* first_block, const char* key_name, char* value_buf);
+int32_t fits_find_key_n(const HeaderBlock* first_block, const char* key_name, char* value_buf,
+                        int32_t n);
+
+// Prints one card without its trailing blanks / every card of a chain.
+void fits_print_card(const char* card_pos);
+void fits_print_header(const HeaderBlock* first_block);
+
+// Reads a two-axis FITS image. Results: 0 read; 1 cannot open; -1 out of
+// memory; -2 a header block came short; -3 not an accepted two-axis image
+// (or too large for the plane); -4 BITPIX not supported.
+int fits_read(const char* file_name, FitsHeader& header, ImagePlane& plane);
+
+// Writes header chain and data as a new FITS file (nothing after the data).
+// An existing file of that name is replaced atomically. Returns 0 or -1.
+int fits_write(const char* file_name, const FitsHeader& header, const ImagePlane& plane);
+
+// Replaces a file that was read with fits_read into this same record: header
+// chain, new data, then every byte that followed the old data blocks.
+int fits_rewrite(const char* file_name, const FitsHeader& header, const ImagePlane& plane);
+
+// Reverse the bytes of each of `count` 2-, 4- or 8-byte items in place.
+void swap_bytes2(uint8_t* buf, uint64_t count);
+void swap_bytes4(uint8_t* buf, uint64_t count);
+void swap_bytes8(uint8_t* buf, uint64_t count);

@@ -1,0 +1,37 @@
+// The pixel encoding of data blocks: the one table that the reader and the
+// writer share. Items are chosen by bytes_per_pixel (BITPIX / 8), not by
+// BITPIX itself, and are big-endian in the file. BSCALE and BZERO are never
+// applied: the plane holds the raw item values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fits.hpp"
+
+namespace fits_internal {
+
+enum class ItemType { u8, i16, i32, f32, f64 };
+
+struct ItemEncoding {
+    int bytes_per_pixel;
+    ItemType type;
+    int item_size;  // bytes of one item in the file
+};
+
+// The encoding for bytes_per_pixel in the current configuration, or null
+// when there is none (0, 3, -1, -2, -3, ..., and -8 outside quadsplit).
+const ItemEncoding* find_encoding(int bytes_per_pixel);
+
+inline int items_per_block(const ItemEncoding& enc) { return FITS_BLOCK / enc.item_size; }
+
+// Turns n file items into pixel values. The items' bytes are reversed in
+// place on the way, so `items` is scratch afterwards.
+void decode_items(const ItemEncoding& enc, uint8_t* items, float* values, size_t n);
+
+// Makes n file items (big-endian) from pixel values. Integer items take the
+// value truncated toward zero to 32 bits (NaN and values out of range give
+// -2147483648) and keep its low 8, 16 or 32 bits: values wrap, never clamp.
+void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, size_t n);
+
+}  // namespace fits_internal

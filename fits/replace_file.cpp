@@ -1,0 +1,94 @@
+#include "replace_file.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fits_internal {
+
+namespace {
+
+// Keeps temporary names within the file system's name limit.
+constexpr size_t kMaxBaseInTempName = 200;
+constexpr int kTempNameAttempts = 100;
+
+std::string temp_name_for(const std::string& target, int attempt) {
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string name = dir + "." + base.substr(0, kMaxBaseInTempName) + "." + std::to_string(getpid());
+    if (attempt > 0) name += "." + std::to_string(attempt);
+    return name + ".tmp";
+}
+
+// Owner first: changing it may clear set-id bits that the mode restores.
+// Only a privileged user may give a file away; for anyone else the new file
+// stays theirs, which is what the old one was to them anyway.
+void keep_owner_and_mode(int fd, const struct stat& old) {
+    const bool owner_kept = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    (void)owner_kept;
+    ::fchmod(fd, old.st_mode & 07777);
+}
+
+}  // namespace
+
+FileReplacement::~FileReplacement() {
+    if (!temp_path_.empty()) {
+        fd_.close();
+        ::unlink(temp_path_.c_str());
+    }
+}
+
+bool FileReplacement::open(const char* target, bool keep_existing_bytes) {
+    target_path_ = target;
+    struct stat st {};
+    if (::lstat(target, &st) == 0 && S_ISLNK(st.st_mode)) {
+        char* resolved = ::realpath(target, nullptr);
+        if (resolved == nullptr) return open_in_place(keep_existing_bytes);  // the link names no file yet
+        target_path_ = resolved;
+        std::free(resolved);
+    }
+
+    const bool exists = ::stat(target_path_.c_str(), &st) == 0;
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) return open_in_place(keep_existing_bytes);
+        if (::access(target_path_.c_str(), W_OK) != 0) return false;
+    }
+
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        const std::string name = temp_name_for(target_path_, attempt);
+        fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd_) {
+            temp_path_ = name;
+            break;
+        }
+        if (errno != EEXIST) break;
+    }
+    if (!fd_) return open_in_place(keep_existing_bytes);
+
+    if (exists) keep_owner_and_mode(fd_.get(), st);
+    return true;
+}
+
+bool FileReplacement::open_in_place(bool keep_existing_bytes) {
+    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (keep_existing_bytes ? 0 : O_TRUNC);
+    fd_ = UniqueFd(::open(target_path_.c_str(), flags, 0666));
+    if (!fd_) return false;
+    const int current = fcntl(fd_.get(), F_GETFL);
+    if (current >= 0) fcntl(fd_.get(), F_SETFL, current & ~O_NONBLOCK);
+    return true;
+}
+
+bool FileReplacement::commit() {
+    const bool closed = fd_.close();
+    if (temp_path_.empty()) return closed;
+    const bool placed = closed && ::rename(temp_path_.c_str(), target_path_.c_str()) == 0;
+    if (!placed) ::unlink(temp_path_.c_str());
+    temp_path_.clear();
+    return placed;
+}
+
+}  // namespace fits_internal
