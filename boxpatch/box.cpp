@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <utility>
-#include <vector>
 
 namespace {
 int32_t clamp_limit(int32_t limit, int32_t axis_length) {
@@ -26,14 +25,18 @@ void interpolate_box(const BoxLimits& box, ImagePlane& plane) {
     // every access runs along a contiguous column.
     const int32_t first_row = box.y1 - 1;
     const size_t rows = static_cast<size_t>(box.y2 - box.y1 + 1);
+    const float* right = plane[box.x2] + first_row;
+    if (box.x1 < 2) {  // no left neighbour: the row takes the right one's value
+        for (int32_t x = box.x1; x <= box.x2; ++x) std::copy(right, right + rows, plane[x - 1] + first_row);
+        return;
+    }
     const float width = static_cast<float>(box.x2 - box.x1 + 1);
-    std::vector<float> left(rows);
-    std::vector<float> step(rows);
-    const float* right_column = plane[box.x2] + first_row;
-    const float* left_column = box.x1 >= 2 ? plane[box.x1 - 2] + first_row : right_column;
+    const float* left_column = plane[box.x1 - 2] + first_row;
+    float left[MAX_AXIS];
+    float step[MAX_AXIS];
     for (size_t r = 0; r < rows; ++r) {
         left[r] = left_column[r];
-        step[r] = (right_column[r] - left[r]) / width;
+        step[r] = (right[r] - left[r]) / width;
     }
     for (int32_t x = box.x1; x <= box.x2; ++x) {
         const float weight = static_cast<float>(x - box.x1 + 1);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "posix_io.hpp"
 
@@ -22,6 +21,13 @@ int64_t band_items_for(int64_t width) {
     if (width <= 0) return kMinBandItems;
     return std::max(kBandRows, (kMinBandItems + width - 1) / width) * width;
 }
+
+// One band of the widest image, for either direction. The library does one
+// file operation at a time, so a single set of buffers serves every call.
+constexpr int64_t kMaxBandItems = kBandRows * MAX_AXIS;
+constexpr int kMaxItemSize = 8;
+uint8_t band_bytes[kMaxBandItems * kMaxItemSize];
+float band_values[kMaxBandItems];
 
 // Copies `count` row-major values of a band starting at row y0 into the
 // plane's columns; the last row may be partial.
@@ -56,8 +62,8 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
     const ItemEncoding& enc = *layout.enc;
     const int64_t width = layout.naxis1;
     const int64_t band_items = band_items_for(width);
-    std::vector<uint8_t> bytes(static_cast<size_t>(band_items * enc.item_size));
-    std::vector<float> values(static_cast<size_t>(band_items));
+    uint8_t* const bytes = band_bytes;
+    float* const values = band_values;
 
     ReadSummary summary{0, -INFINITY, INFINITY};
     int64_t bytes_read = 0;
@@ -65,23 +71,24 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
     for (int64_t done = 0; done < layout.image_items; done += band_items) {
         const int64_t count = std::min(band_items, layout.image_items - done);
         const size_t want = static_cast<size_t>(count * enc.item_size);
-        const size_t got = ended ? 0 : read_full(fd, bytes.data(), want);
+        const size_t got = ended ? 0 : read_full(fd, bytes, want);
         bytes_read += static_cast<int64_t>(got);
-        if (got < want) {
+        if (got < want) {  // an item that arrived only in part counts as missing
             ended = true;
-            std::memset(bytes.data() + got, 0, want - got);
+            const size_t whole = got / static_cast<size_t>(enc.item_size) * static_cast<size_t>(enc.item_size);
+            std::memset(bytes + whole, 0, want - whole);
         }
-        decode_items(enc, bytes.data(), values.data(), static_cast<size_t>(count));
+        decode_items(enc, bytes, values, static_cast<size_t>(count));
         float band_max = summary.max;
         float band_min = summary.min;
         for (int64_t i = 0; i < count; ++i) {
-            const float v = values[static_cast<size_t>(i)];
+            const float v = values[i];
             band_max = v > band_max ? v : band_max;
             band_min = v < band_min ? v : band_min;
         }
         summary.max = band_max;
         summary.min = band_min;
-        scatter_band(values.data(), count, width, done / width, plane);
+        scatter_band(values, count, width, done / width, plane);
     }
 
     // The last block is whole only if its bytes after the last item arrived too.
@@ -98,22 +105,23 @@ bool write_data(int fd, const DataLayout& layout, const ImagePlane& plane) {
     const ItemEncoding& enc = *layout.enc;
     const int64_t width = layout.naxis1;
     const int64_t band_items = band_items_for(width);
-    std::vector<uint8_t> bytes(static_cast<size_t>(band_items * enc.item_size));
-    std::vector<float> values(static_cast<size_t>(band_items));
+    uint8_t* const bytes = band_bytes;
+    float* const values = band_values;
 
     for (int64_t done = 0; done < layout.image_items; done += band_items) {
         const int64_t count = std::min(band_items, layout.image_items - done);
-        gather_band(plane, count, width, done / width, values.data());
-        encode_items(enc, values.data(), bytes.data(), static_cast<size_t>(count));
-        if (!write_full(fd, bytes.data(), static_cast<size_t>(count * enc.item_size))) return false;
+        gather_band(plane, count, width, done / width, values);
+        encode_items(enc, values, bytes, static_cast<size_t>(count));
+        if (!write_full(fd, bytes, static_cast<size_t>(count * enc.item_size))) return false;
     }
 
     // Zero items fill the last block and any further blocks the count asks for.
-    std::fill(bytes.begin(), bytes.end(), 0);
+    const int64_t chunk_limit = band_items * enc.item_size;
+    std::memset(bytes, 0, static_cast<size_t>(chunk_limit));
     int64_t zeros = layout.blocks * FITS_BLOCK - layout.image_items * enc.item_size;
     while (zeros > 0) {
-        const int64_t chunk = std::min<int64_t>(zeros, static_cast<int64_t>(bytes.size()));
-        if (!write_full(fd, bytes.data(), static_cast<size_t>(chunk))) return false;
+        const int64_t chunk = std::min(zeros, chunk_limit);
+        if (!write_full(fd, bytes, static_cast<size_t>(chunk))) return false;
         zeros -= chunk;
     }
     return true;

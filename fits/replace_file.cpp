@@ -33,6 +33,34 @@ void keep_owner_and_mode(int fd, const struct stat& old) {
     ::fchmod(fd, old.st_mode & 07777);
 }
 
+// Follows a chain of symbolic links whose last one names no file yet, to the
+// path that writing through the link would create. Empty when it cannot.
+std::string follow_links(std::string path) {
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n < 0) return "";
+        const std::string link(buf, static_cast<size_t>(n));
+        const size_t slash = path.rfind('/');
+        path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+    }
+    return "";
+}
+
+// In a sticky folder (such as /tmp) only the owner of a file, of the folder,
+// or root may rename over it; anyone else who may write the file writes it
+// where it is.
+bool rename_forbidden(const std::string& target, const struct stat& file) {
+    const uid_t me = ::geteuid();
+    if (me == 0 || file.st_uid == me) return false;
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    struct stat folder {};
+    return ::stat(dir.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != me;
+}
+
 }  // namespace
 
 FileReplacement::~FileReplacement() {
@@ -46,16 +74,20 @@ bool FileReplacement::open(const char* target, bool keep_existing_bytes) {
     target_path_ = target;
     struct stat st {};
     if (::lstat(target, &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* resolved = ::realpath(target, nullptr);
-        if (resolved == nullptr) return open_in_place(keep_existing_bytes);  // the link names no file yet
-        target_path_ = resolved;
-        std::free(resolved);
+        if (char* resolved = ::realpath(target, nullptr)) {
+            target_path_ = resolved;
+            std::free(resolved);
+        } else {
+            target_path_ = follow_links(target);  // the link names no file yet
+            if (target_path_.empty()) return false;
+        }
     }
 
     const bool exists = ::stat(target_path_.c_str(), &st) == 0;
     if (exists) {
         if (!S_ISREG(st.st_mode)) return open_in_place(keep_existing_bytes);
         if (::access(target_path_.c_str(), W_OK) != 0) return false;
+        if (rename_forbidden(target_path_, st)) return open_in_place(keep_existing_bytes);
     }
 
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {

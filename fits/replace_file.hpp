@@ -10,8 +10,10 @@
 // the file it replaces; a new file gets 0666 less the umask. A symbolic link
 // is followed: the file it points to is replaced and the link stays. A target
 // that exists but is not writable by the user is refused. Where no temporary
-// file can be made (a directory we may not write) and for targets that are
-// not regular files, the target itself is written.
+// file can be made (a directory we may not write), where the file may be
+// written but not renamed over (another user's file in a sticky folder such
+// as /tmp), and for targets that are not regular files, the target itself is
+// written.
 #pragma once
 
 #include <string>

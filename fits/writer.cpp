@@ -6,7 +6,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <unistd.h>
-#include <vector>
 
 #include "data_path.hpp"
 #include "fits.hpp"
@@ -19,7 +18,7 @@ using namespace fits_internal;
 namespace {
 
 constexpr int WRITE_FAILED = -1;
-constexpr size_t kTailChunk = 1 << 20;
+constexpr size_t kTailChunk = 64 * 1024;
 
 // The data layout the record asks for, or false (with the writer's line)
 // when the record describes something the writer cannot encode.
@@ -27,7 +26,10 @@ bool plan_data(const FitsHeader& header, DataLayout& layout) {
     const ItemEncoding* enc = find_encoding(header.bytes_per_pixel);
     const bool axes_fit = header.naxis1 >= 0 && header.naxis1 <= MAX_AXIS && header.naxis2 >= 0 &&
                           header.naxis2 <= MAX_AXIS;
-    const bool count_fits = header.npixels <= static_cast<int64_t>(MAX_AXIS) * MAX_AXIS;
+    // npixels may ask for more blocks than the image fills (they are written
+    // zero), but no more than a 32-bit block count can hold.
+    const bool count_fits =
+        enc == nullptr || header.npixels <= static_cast<int64_t>(INT32_MAX) * FITS_BLOCK / enc->item_size;
     if (enc == nullptr || !axes_fit || !count_fits) {
         std::printf("wf: Error - cannot encode bytes_per_pixel %d, NAXIS1 %d, NAXIS2 %d, %" PRId64
                     " pixels; file not written\n",
@@ -54,13 +56,13 @@ bool write_header_chain(int fd, const HeaderBlock* first, int64_t& bytes) {
 bool copy_tail(const std::string& old_file, int64_t offset, int out_fd) {
     UniqueFd in = open_for_reading(old_file.c_str());
     if (!in) return errno == ENOENT;
-    std::vector<char> chunk(kTailChunk);
+    char chunk[kTailChunk];
     for (;;) {
-        const ssize_t n = ::pread(in.get(), chunk.data(), chunk.size(), offset);
+        const ssize_t n = ::pread(in.get(), chunk, sizeof chunk, offset);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) return true;
-        if (!write_full(out_fd, chunk.data(), static_cast<size_t>(n))) return false;
+        if (!write_full(out_fd, chunk, static_cast<size_t>(n))) return false;
         offset += n;
     }
 }
