@@ -3,6 +3,7 @@
 # undefined-behaviour sanitizers, and runs every test in both builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 
 jobs=$(nproc 2>/dev/null || echo 2)
 run_build() {
@@ -15,6 +16,18 @@ run_build() {
 }
 
 run_build release -DCMAKE_BUILD_TYPE=Release
+
+# As root every file is writable, so the refusal of a file the user may not
+# write is only seen by running the library tests as an ordinary user.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    if "${as_nobody[@]}" test -x build/release/tests/fits_tests; then
+        echo "== library tests as an ordinary user"
+        (cd /tmp && "${as_nobody[@]}" "$root/build/release/tests/fits_tests" --gtest_brief=1)
+    else
+        echo "note: build folder not readable by user nobody; ordinary-user tests skipped"
+    fi
+fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
