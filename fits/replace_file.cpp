@@ -44,7 +44,8 @@ std::string follow_links(std::string path) {
         if (n < 0) return "";
         const std::string link(buf, static_cast<size_t>(n));
         const size_t slash = path.rfind('/');
-        path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+        const bool absolute = !link.empty() && link[0] == '/';
+        path = absolute || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
     }
     return "";
 }
