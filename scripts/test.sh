@@ -23,7 +23,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     if "${as_nobody[@]}" test -x build/release/tests/fits_tests; then
         echo "== library tests as an ordinary user"
-        (cd /tmp && "${as_nobody[@]}" "$root/build/release/tests/fits_tests" --gtest_brief=1)
+        (cd /tmp && TMPDIR=/tmp "${as_nobody[@]}" "$root/build/release/tests/fits_tests" --gtest_brief=1)
     else
         echo "note: build folder not readable by user nobody; ordinary-user tests skipped"
     fi
