@@ -15,10 +15,16 @@ namespace {
 constexpr size_t kMaxBaseInTempName = 200;
 constexpr int kTempNameAttempts = 100;
 
+// The folder part of a path with its final slash ("" for a bare name), so
+// that folder + name is a path beside the given one.
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
 std::string temp_name_for(const std::string& target, int attempt) {
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string dir = folder_of(target);
+    const std::string base = target.substr(dir.size());
     std::string name = dir + "." + base.substr(0, kMaxBaseInTempName) + "." + std::to_string(getpid());
     if (attempt > 0) name += "." + std::to_string(attempt);
     return name + ".tmp";
@@ -43,9 +49,8 @@ std::string follow_links(std::string path) {
         const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
         if (n < 0) return "";
         const std::string link(buf, static_cast<size_t>(n));
-        const size_t slash = path.rfind('/');
         const bool absolute = !link.empty() && link[0] == '/';
-        path = absolute || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+        path = absolute ? link : folder_of(path) + link;
     }
     return "";
 }
@@ -56,8 +61,7 @@ std::string follow_links(std::string path) {
 bool rename_forbidden(const std::string& target, const struct stat& file) {
     const uid_t me = ::geteuid();
     if (me == 0 || file.st_uid == me) return false;
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string dir = folder_of(target) + ".";
     struct stat folder {};
     return ::stat(dir.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != me;
 }
