@@ -65,6 +65,38 @@ int32_t fits_find_key_n(const HeaderBlock* first_block, const char* key_name, ch
 void fits_print_card(const char* card_pos);
 void fits_print_header(const HeaderBlock* first_block);
 
+// Card writers. Each stores one card at card_pos (a position in the block
+// that `blocks` points to, whose number 1..36 card_slot must hold), counts
+// card_slot on and returns the position for the next card. The card in
+// position 36 chains a new block after `blocks` and moves `blocks` and the
+// returned position there; if that block cannot be allocated the process
+// ends with "Error allocating memory!" and status 1. Keywords are cut to 8
+// characters and every card to 80.
+// fits_add_card: a value card from an already formatted value text; the
+// only writer that raises ncards.
+char* fits_add_card(char* card_pos, const char* key_name, const char* value, const char* comment,
+                    FitsHeader& header);
+// A quoted text of at most 58 characters, no comment.
+char* fits_add_string_card(char* card_pos, const char* key_name, const char* text, FitsHeader& header);
+// Free text of at most 70 characters after the keyword (COMMENT, HISTORY).
+char* fits_add_comment_card(char* card_pos, const char* key_name, const char* text, FitsHeader& header);
+// Blank cards from card_pos for positions card_slot + 1 through 36.
+void fits_pad_header(char* card_pos, FitsHeader& header);
+// Writes SIMPLE, BITPIX, NAXIS, NAXIS1, NAXIS2, BSCALE, BZERO and END into
+// the first block (allocated when `blocks` is null, otherwise reused with any
+// later blocks released) from bitpix, naxis1, naxis2, bscale and bzero.
+// Returns position 9, or null when the first block cannot be allocated.
+char* fits_make_header(FitsHeader& header);
+
+// Header editing; `blocks` is the same on return.
+// fits_set_card rewrites the first card bearing key_name from `blocks` on as
+// a value card; fits_insert_card puts a value card where END stands and END
+// after it, blanking the rest of END's block (opening a new block when END
+// was its block's last card). They return the position after the rewritten
+// card / after END, or null, changing nothing, when there is no such card.
+char* fits_set_card(const char* key_name, const char* value, const char* comment, FitsHeader& header);
+char* fits_insert_card(const char* key_name, const char* value, const char* comment, FitsHeader& header);
+
 // Reads a two-axis FITS image. Results: 0 read; 1 cannot open; -1 out of
 // memory; -2 a header block came short; -3 not an accepted two-axis image
 // (or too large for the plane); -4 BITPIX not supported.

@@ -1,0 +1,20 @@
+// Card text as the library writes it, shared by the card writers and the
+// header editor. Nothing here touches the record's counters.
+#pragma once
+
+#include "fits.hpp"
+
+namespace fits_internal {
+
+// Stores a commentary card: the keyword in columns 1-8, two blanks, at most
+// 70 characters of text, blanks to column 80.
+void store_commentary_card(char* card_pos, const char* key_name, const char* text);
+
+// Stores 80 blanks.
+void store_blank_card(char* card_pos);
+
+// A new header block, linked to `link`, every card blank; null when memory
+// runs out.
+HeaderBlock* new_blank_block(HeaderBlock* link);
+
+}  // namespace fits_internal
