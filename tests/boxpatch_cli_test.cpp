@@ -63,7 +63,7 @@ void patch(Image& img, const Box& b) {
 }
 
 test::RunResult run_boxpatch(const std::vector<std::string>& args, const test::RunOptions& options = {}) {
-    return test::run(test::program_path("BOXPATCH"), args, options);
+    return test::run(test::programs::BOXPATCH, args, options);
 }
 
 struct FileSetup {

@@ -79,7 +79,7 @@ protected:
         const Shape& s = GetParam();
         px_ = random_pixels(s);
         test::write_file(path_, test::fits_file(s.bitpix, s.w, s.h, px_));
-        const test::RunResult r = test::run(test::program_path("QUADSPLIT"), {"img.fits"}, {dir_.path()});
+        const test::RunResult r = test::run(test::programs::QUADSPLIT, {"img.fits"}, {dir_.path()});
         ASSERT_EQ(r.output, "img.a.fits\nimg.b.fits\nimg.c.fits\nimg.d.fits\n");
         ASSERT_EQ(r.status, 0);
     }
@@ -90,7 +90,7 @@ protected:
         for (size_t i = 0; i < cleared.size(); ++i)
             if (static_cast<int>(i % s.w) < s.w / 4 * 4) cleared[i] = 3;
         test::write_file(path_, test::fits_file(s.bitpix, s.w, s.h, cleared));
-        const test::RunResult r = test::run(test::program_path("QUADMERGE"), {"img.fits"}, {dir_.path()});
+        const test::RunResult r = test::run(test::programs::QUADMERGE, {"img.fits"}, {dir_.path()});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.output, "filename: img.fits, length=8\n");
         return test::read_file(path_);
@@ -125,7 +125,7 @@ TEST_P(BoxpatchedChannel, ChangesOnlyTheBox) {
     const std::string before = test::read_file(channel);
     const std::vector<std::string> args{"-b", std::to_string(x1), std::to_string(x2), std::to_string(y1),
                                         std::to_string(y2), channel};
-    const test::RunResult r = test::run(test::program_path("BOXPATCH"), args);
+    const test::RunResult r = test::run(test::programs::BOXPATCH, args);
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string patched = test::read_file(channel);
     ASSERT_TRUE(patched != before && patched.size() == before.size());

@@ -18,7 +18,7 @@ using Strings = std::vector<std::string>;
 const std::string kReadFailure = "Error reading FITS file, program terminating.\n";
 
 test::RunResult run_quadmerge(const Strings& args, const test::RunOptions& options = {}) {
-    return test::run(test::program_path("QUADMERGE"), args, options);
+    return test::run(test::programs::QUADMERGE, args, options);
 }
 
 struct Size {

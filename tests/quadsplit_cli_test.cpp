@@ -17,7 +17,7 @@ using Strings = std::vector<std::string>;
 const std::string kReadFailure = "Error reading FITS file, program terminating.\n";
 
 test::RunResult run_quadsplit(const Strings& args, const test::RunOptions& options = {}) {
-    return test::run(test::program_path("QUADSPLIT"), args, options);
+    return test::run(test::programs::QUADSPLIT, args, options);
 }
 
 // A value card with its value ending in column 30, then " / " and a comment.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fits.hpp"
+#include "program_paths.hpp"
 
 namespace test {
 
@@ -57,7 +58,7 @@ HeaderBlock* chain_from(const std::string& text);
 template <typename Action>
 std::string captured_stdout(Action action);
 
-// A static plane for tests (each is 256 MiB of address space, touched only
+// A plane for tests, zero at start (each is 256 MiB of address space, touched only
 // where used).
 ImagePlane& plane_a();
 ImagePlane& plane_b();
@@ -77,9 +78,6 @@ struct RunOptions {
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
 
-// Path of a program under test, from the environment variable `name`
-// (set by CTest); the test fails when it is missing.
-std::string program_path(const char* name);
 
 }  // namespace test
 
