@@ -257,19 +257,4 @@ TEST(BoxpatchFile, FailedWriteLeavesTheFileAndGoesOn) {
     EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"a.fits", "b.fits"}));
 }
 
-TEST(BoxpatchInfo, NoArgumentsPromptsWithoutLineEnd) {
-    const test::RunResult r = run_boxpatch({});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, "  Enter file name on command line");
-}
-
-TEST(BoxpatchInfo, HelpAndVersionPrintAndSucceed) {
-    for (const char* option : {"--help", "--version"}) {
-        const test::RunResult r = run_boxpatch({option});
-        EXPECT_EQ(r.status, 0) << option;
-        EXPECT_FALSE(r.output.empty()) << option;
-        EXPECT_EQ(r.errors, "") << option;
-    }
-}
-
 }  // namespace

@@ -203,18 +203,4 @@ TEST_P(QuadmergeRun, PrintsExitsAndRewritesAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Table, QuadmergeRun, testing::ValuesIn(kRunCases),
                          [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
-// No argument: a prompt with line end. --help and --version, only as the
-// first argument, print and read nothing.
-TEST(QuadmergeInfo, PromptHelpAndVersion) {
-    const test::RunResult prompt = run_quadmerge({});
-    EXPECT_EQ(prompt.status, 0);
-    EXPECT_EQ(prompt.output, "  Enter file name on command line\n");
-    for (const std::string option : {"--help", "--version"}) {
-        const test::RunResult r = run_quadmerge({option, "nope.fits"});
-        EXPECT_EQ(r.status, 0) << option;
-        EXPECT_NE(r.output.find("quadmerge"), std::string::npos) << option;
-        EXPECT_TRUE(option == "--help" || r.output.find('\n') == r.output.size() - 1) << r.output;
-    }
-}
-
 }  // namespace

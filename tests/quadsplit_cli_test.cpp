@@ -203,18 +203,4 @@ TEST_P(QuadsplitRun, NamesFilesAndReports) {
 INSTANTIATE_TEST_SUITE_P(Table, QuadsplitRun, testing::ValuesIn(kNameCases),
                          [](const testing::TestParamInfo<NameCase>& info) { return info.param.name; });
 
-// No argument: a prompt without line end. --help and --version, only as the
-// first argument, print and read nothing.
-TEST(QuadsplitInfo, PromptHelpAndVersion) {
-    const test::RunResult prompt = run_quadsplit({});
-    EXPECT_EQ(prompt.status, 0);
-    EXPECT_EQ(prompt.output, "  Enter file name on command line");
-    for (const std::string option : {"--help", "--version"}) {
-        const test::RunResult r = run_quadsplit({option, "nope.fits"});
-        EXPECT_EQ(r.status, 0) << option;
-        EXPECT_NE(r.output.find("quadsplit"), std::string::npos) << option;
-        EXPECT_TRUE(option == "--help" || r.output.find('\n') == r.output.size() - 1) << r.output;
-    }
-}
-
 }  // namespace
