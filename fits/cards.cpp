@@ -7,7 +7,8 @@
 //  - string card:  keyword, "= '", at most 58 characters, "'", one blank;
 //  - commentary:   keyword, two blanks, at most 70 characters of text.
 // Each writer stores its card, counts card_slot on and, after the card in
-// position 36, chains a new block after `blocks` and moves there.
+// position 36, makes a new block the last of the chain after `blocks` and
+// moves there.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -38,12 +39,13 @@ char* next_position(char* card_pos, FitsHeader& header) {
     header.card_slot = static_cast<int16_t>(slot + 1);
     if (slot != CARDS_PER_BLOCK) return card_pos + CARD_LEN;
 
-    // Any block already following `blocks` stays in the chain, after the new one.
-    HeaderBlock* block = new_blank_block(header.blocks->link);
+    HeaderBlock* block = new_blank_block();
     if (block == nullptr) {
         std::puts("Error allocating memory!");
         std::exit(1);
     }
+    // The new block ends the chain; any blocks that followed are released.
+    release_blocks(header.blocks->link);
     header.blocks->link = block;
     header.blocks = block;
     header.card_slot = 1;
@@ -61,10 +63,10 @@ void store_commentary_card(char* card_pos, const char* key_name, const char* tex
 
 void store_blank_card(char* card_pos) { std::memset(card_pos, ' ', CARD_LEN); }
 
-HeaderBlock* new_blank_block(HeaderBlock* link) {
+HeaderBlock* new_blank_block() {
     auto* block = new (std::nothrow) HeaderBlock;
     if (block == nullptr) return nullptr;
-    block->link = link;
+    block->link = nullptr;
     std::memset(block->cards, ' ', sizeof block->cards);
     return block;
 }
@@ -98,13 +100,11 @@ void fits_pad_header(char* card_pos, FitsHeader& header) {
 
 char* fits_make_header(FitsHeader& header) {
     if (header.blocks == nullptr) {
-        header.blocks = new_blank_block(nullptr);
+        header.blocks = new_blank_block();
         if (header.blocks == nullptr) return nullptr;
     } else {
         // The header starts over in the first block; later blocks are released.
-        FitsHeader rest;
-        rest.blocks = header.blocks->link;
-        fits_free_header(rest);
+        release_blocks(header.blocks->link);
         header.blocks->link = nullptr;
     }
     header.naxis = 2;

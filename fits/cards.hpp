@@ -1,5 +1,6 @@
-// Card text as the library writes it, shared by the card writers and the
-// header editor. Nothing here touches the record's counters.
+// Card text and header blocks as the library makes them, shared by the card
+// writers, the header editor and the owner of a chain. Nothing here touches
+// the record's counters.
 #pragma once
 
 #include "fits.hpp"
@@ -13,8 +14,10 @@ void store_commentary_card(char* card_pos, const char* key_name, const char* tex
 // Stores 80 blanks.
 void store_blank_card(char* card_pos);
 
-// A new header block, linked to `link`, every card blank; null when memory
-// runs out.
-HeaderBlock* new_blank_block(HeaderBlock* link);
+// A new last header block, every card blank; null when memory runs out.
+HeaderBlock* new_blank_block();
+
+// Frees `first` and every block after it.
+void release_blocks(HeaderBlock* first);
 
 }  // namespace fits_internal
