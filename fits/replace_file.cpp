@@ -66,6 +66,15 @@ bool rename_forbidden(const std::string& target, const struct stat& file) {
     return ::stat(dir.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != me;
 }
 
+// A name longer than its folder allows can never be created; found out
+// before anything is written rather than when the finished file is renamed.
+bool name_too_long(const std::string& path) {
+    const std::string dir = folder_of(path);
+    long limit = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    if (limit < 0) limit = NAME_MAX;
+    return path.size() - dir.size() > static_cast<size_t>(limit);
+}
+
 }  // namespace
 
 FileReplacement::~FileReplacement() {
@@ -89,6 +98,7 @@ bool FileReplacement::open(const char* target, bool keep_existing_bytes) {
     }
 
     const bool exists = ::stat(target_path_.c_str(), &st) == 0;
+    if (!exists && name_too_long(target_path_)) return false;
     if (exists) {
         if (!S_ISREG(st.st_mode)) return open_in_place(keep_existing_bytes);
         if (::access(target_path_.c_str(), W_OK) != 0) return false;

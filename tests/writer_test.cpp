@@ -159,9 +159,13 @@ TEST(Writer, ReplacesFilesKeepingModeAndLinks) {
     EXPECT_EQ(st.st_mode & 07777, 0644u);
     EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"link.fits", "new.fits", "target.fits"}));
 
-    const Written w = write_with(fits_write, dir.path(), h);
-    EXPECT_EQ(w.result, -1);
-    EXPECT_EQ(w.output, "wf: Error opening file for writing\n");
+    // A folder, and a name longer than a folder allows, cannot be opened.
+    for (const std::string& target : {dir.path(), dir.file(std::string(256, 'n'))}) {
+        const Written w = write_with(fits_write, target, h);
+        EXPECT_EQ(w.result, -1);
+        EXPECT_EQ(w.output, "wf: Error opening file for writing\n");
+    }
+    EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"link.fits", "new.fits", "target.fits"}));
     fits_free_header(h);
 }
 
