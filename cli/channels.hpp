@@ -7,6 +7,7 @@
 // frame.fits has frame.a.fits, frame.b.fits, frame.c.fits and frame.d.fits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 

@@ -23,8 +23,8 @@ constexpr const char* USAGE =
     "rewritten in place with its own header and BITPIX; pixels that no channel\n"
     "image holds keep the image's values. Every argument is an image name.\n"
     "\n"
-    "Exit status 0, or 1 when a file cannot be read or an image cannot be\n"
-    "written.\n"
+    "Exit status 0, or 1 when a file cannot be read, an image name has fewer\n"
+    "than five characters, or an image cannot be written.\n"
     "  --help      this text\n"
     "  --version   the version\n";
 

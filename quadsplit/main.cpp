@@ -24,8 +24,8 @@ constexpr const char* USAGE =
     "and a ZPREMPCH card holding the channel number 1 to 4. Each name is printed\n"
     "once its file is written. BITPIX 8, 16, 32, -32 and -64 are read.\n"
     "\n"
-    "Exit status 0, or 1 when the image cannot be read or a channel file cannot\n"
-    "be written.\n"
+    "Exit status 0, or 1 when the image cannot be read, its name has fewer than\n"
+    "five characters, or a channel file cannot be written.\n"
     "  --help      this text\n"
     "  --version   the version\n";
 
