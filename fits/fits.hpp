@@ -68,7 +68,8 @@ void fits_print_header(const HeaderBlock* first_block);
 // Card writers. Each stores one card at card_pos (a position in the block
 // that `blocks` points to, whose number 1..36 card_slot must hold), counts
 // card_slot on and returns the position for the next card. The card in
-// position 36 chains a new block after `blocks` and moves `blocks` and the
+// position 36 chains a new, blank block after `blocks` (any blocks after it
+// are freed: the new one ends the chain) and moves `blocks` and the
 // returned position there; if that block cannot be allocated the process
 // ends with "Error allocating memory!" and status 1. Keywords are cut to 8
 // characters and every card to 80.
