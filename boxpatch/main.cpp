@@ -85,11 +85,7 @@ int patch_file(Run& run, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("  Enter file name on command line", stdout);
-        return 0;
-    }
-    if (cli::print_info_if_asked(argc, argv, "boxpatch", USAGE)) return 0;
+    if (cli::answered_without_files(argc, argv, "boxpatch", USAGE, cli::PromptEnd::none)) return 0;
 
     Run run;
     std::string word = "NONE";

@@ -19,8 +19,14 @@ bool scan_word(const char* arg, std::string& word);
 // that does not begin with a number leaves `value` as it was and gives false.
 bool scan_int(const char* arg, int32_t& value);
 
-// When the first argument is exactly --help or --version, prints the usage
-// text or the version line and gives true: the program then exits with 0.
-bool print_info_if_asked(int argc, char** argv, const char* program, const char* usage);
+// How a program ends its prompt for an empty command line.
+enum class PromptEnd { none, line_end };
+
+// Answers a command line that names no file: with no arguments, prints the
+// prompt "  Enter file name on command line"; when the first argument is
+// exactly --help or --version, prints the usage text or the version line.
+// Gives true when it answered: the program then exits with 0.
+bool answered_without_files(int argc, char** argv, const char* program, const char* usage,
+                            PromptEnd prompt_end);
 
 }  // namespace cli

@@ -37,8 +37,14 @@ bool scan_int(const char* arg, int32_t& value) {
     return true;
 }
 
-bool print_info_if_asked(int argc, char** argv, const char* program, const char* usage) {
-    if (argc < 2) return false;
+bool answered_without_files(int argc, char** argv, const char* program, const char* usage,
+                            PromptEnd prompt_end) {
+    if (argc < 2) {
+        std::fputs(prompt_end == PromptEnd::line_end ? "  Enter file name on command line\n"
+                                                     : "  Enter file name on command line",
+                   stdout);
+        return true;
+    }
     if (std::strcmp(argv[1], "--help") == 0) {
         std::fputs(usage, stdout);
         return true;

@@ -80,11 +80,7 @@ int merge_image(Run& run, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::puts("  Enter file name on command line");
-        return 0;
-    }
-    if (cli::print_info_if_asked(argc, argv, "quadmerge", USAGE)) return 0;
+    if (cli::answered_without_files(argc, argv, "quadmerge", USAGE, cli::PromptEnd::line_end)) return 0;
 
     Run run;
     std::string name = "NONE";

@@ -54,11 +54,7 @@ void gather(int channel, int32_t count, int32_t height) {
 
 int main(int argc, char** argv) {
     fits_set_config(FitsConfig::quadsplit);
-    if (argc < 2) {
-        std::fputs("  Enter file name on command line", stdout);
-        return 0;
-    }
-    if (cli::print_info_if_asked(argc, argv, "quadsplit", USAGE)) return 0;
+    if (cli::answered_without_files(argc, argv, "quadsplit", USAGE, cli::PromptEnd::none)) return 0;
 
     std::string name = "NONE";
     cli::scan_word(argv[1], name);  // an argument without a word leaves "NONE"
