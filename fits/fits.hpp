@@ -111,6 +111,13 @@ int fits_write(const char* file_name, const FitsHeader& header, const ImagePlane
 // chain, new data, then every byte that followed the old data blocks.
 int fits_rewrite(const char* file_name, const FitsHeader& header, const ImagePlane& plane);
 
+// Writes the image as a grey binary PPM picture ("P6", maximum 255): rows
+// from y = naxis2 - 1 down to 0, each pixel's value cut toward zero to a
+// 32-bit integer and kept modulo 256 (NaN and values beyond 32 bits give 0),
+// as three equal bytes. No scaling is applied. An existing file is replaced
+// atomically. Returns 0 or -1.
+int fits_write_ppm(const char* file_name, const FitsHeader& header, const ImagePlane& plane);
+
 // Reverse the bytes of each of `count` 2-, 4- or 8-byte items in place.
 void swap_bytes2(uint8_t* buf, uint64_t count);
 void swap_bytes4(uint8_t* buf, uint64_t count);
