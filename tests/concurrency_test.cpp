@@ -55,7 +55,7 @@ TEST(Concurrency, RunsAtOnceInOneFolderMatchRunsInTurn) {
         test::run("/bin/mkdir", {folder, folder.substr(0, folder.rfind('/')) + "/log-" +
                                              folder.substr(folder.rfind('/') + 1)});
         for (int i = 0; i < kImages; ++i) {
-            const int width = 1024 - 4 * i, height = 512 + 97 * i;
+            const int width = 512 - 4 * i, height = 256 + 41 * i;
             std::vector<double> values(static_cast<size_t>(width) * height);
             for (size_t k = 0; k < values.size(); ++k) values[k] = static_cast<double>((k * (i + 3)) % 30011) - 15000;
             test::write_file(folder + "/" + image(i), test::fits_file(i % 2 ? 16 : -32, width, height, values));
