@@ -14,7 +14,6 @@ import warnings
 
 try:
     import numpy as np
-    import astropy
     from astropy.io import fits
 except ImportError as missing:
     sys.exit(f"interop tests: {sys.executable} cannot import astropy/numpy ({missing}); "
@@ -135,10 +134,3 @@ def same_bits(actual, expected):
     return (f"{len(diff)} items differ; first at row {y}, column {x} (0-based): "
             f"{actual[y, x]!r} != {expected[y, x]!r}")
 
-
-def versions():
-    """One line naming the checkers."""
-    done = subprocess.run([FITSVERIFY], capture_output=True, text=True, errors="replace")
-    head = next((line.strip() for line in (done.stdout + done.stderr).splitlines() if "fitsverify" in line
-                 and "CFITSIO" in line), "fitsverify")
-    return f"astropy {astropy.__version__}, numpy {np.__version__}, {head}"

@@ -298,13 +298,14 @@ def expected_refusal(header, program):
     return None
 
 
-class ShippedFiles(InteropCase):
-    def primary_header(self, path):
-        with fits.open(path, ignore_missing_simple=True) as hdul:
-            return hdul[0].header.copy()
+def primary_header(path):
+    with fits.open(path, ignore_missing_simple=True) as hdul:
+        return hdul[0].header.copy()
 
+
+class ShippedImages(InteropCase):
     def test_two_axis_images_split_patched_and_merged(self):
-        images = [p for p in astropy_test_files() if expected_refusal(self.primary_header(p), "quadmerge") is None]
+        images = [p for p in astropy_test_files() if expected_refusal(primary_header(p), "quadmerge") is None]
         self.assertGreaterEqual(len(images), 3, "fewer two-axis images than expected in astropy's test data")
         for path in images:
             with self.subTest(file=os.path.basename(path)), self.fresh_folder():
@@ -320,12 +321,13 @@ class ShippedFiles(InteropCase):
                 with open(path, "rb") as f:
                     self.assertEqual(self.read(name), f.read())
 
+class ShippedRefusals(InteropCase):
     def test_other_files_refused_unchanged(self):
         kinds = set()
         commands = {"quadsplit": lambda n: [n], "quadmerge": lambda n: [n],
                     "boxpatch": lambda n: ["-b", "2", "3", "2", "3", n]}
         for path in astropy_test_files():
-            header = self.primary_header(path)
+            header = primary_header(path)
             for program, args in commands.items():
                 line = expected_refusal(header, program)
                 if line is None:
