@@ -91,13 +91,16 @@ def encode(plane, dtype):
     """Items of `dtype` made from float32 plane values, as the programs write
     them: floats keep their bits (widened for 64-bit items); integers are
     truncated toward zero, values outside 32 bits and NaN give -2**31, and
-    the item keeps the low 8, 16 or 32 bits."""
+    the item keeps the low 8, 16 or 32 bits; 32-bit items take 2**31 - 1
+    for 2**31 and above."""
     if dtype.kind == "f":
         with np.errstate(over="ignore"):
             return plane.astype(dtype)
     wide = plane.astype(np.float64)
     inside = (wide >= -2.0**31) & (wide < 2.0**31)
     ints = np.where(inside, np.trunc(np.where(inside, wide, 0)), -2**31).astype(np.int64)
+    if dtype.itemsize == 4:
+        ints[wide >= 2.0**31] = 2**31 - 1
     return ints.astype(dtype)
 
 

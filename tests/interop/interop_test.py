@@ -83,6 +83,7 @@ INPUTS = {
     "i16_3x2": lambda rng: fits.PrimaryHDU(_ints(rng, np.int16, 3, 2)),
     "i32_5x8192": lambda rng: fits.PrimaryHDU(_ints(rng, np.int32, 5, MAX_AXIS, -2**24, 2**24)),
     "i32_beyond_2_24_12x3": lambda rng: fits.PrimaryHDU(_ints(rng, np.int32, 12, 3, -2**30, 2**30)),
+    "u32_bzero_8x3": lambda rng: fits.PrimaryHDU(_ints(rng, np.uint32, 8, 3)),
     "f32_19x4": lambda rng: fits.PrimaryHDU(_floats32(rng, 19, 4)),
     "f64_12x5": lambda rng: fits.PrimaryHDU(_floats64(rng, 12, 5)),
 }
