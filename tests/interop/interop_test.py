@@ -40,10 +40,10 @@ def _ints(rng, dtype, width, height, low=None, high=None):
 
 def _floats32(rng, width, height):
     data = rng.normal(0.0, 1e4, size=(height, width)).astype(np.float32)
-    specials = np.array([0x7FC00001, 0xFFC00002, 0x7F800001, 0x7F800000, 0xFF800000, 0x80000000,
+    unusual = np.array([0x7FC00001, 0xFFC00002, 0x7F800001, 0x7F800000, 0xFF800000, 0x80000000,
                          0x00000001, 0x7F7FFFFF], dtype=np.uint32).view(np.float32)
-    data[0, :len(specials)] = specials
-    data[1, 3], data[2, 9] = specials[0], specials[3]  # beside the boxes of BOXES
+    data[0, :len(unusual)] = unusual
+    data[1, 3], data[2, 9] = unusual[0], unusual[3]  # beside the boxes of BOXES
     return data
 
 
@@ -118,7 +118,7 @@ def patched(raw, box):
 
 def nan_blind(a):
     """Float items with every NaN made one pattern: the payload of a NaN that
-    arithmetic produces is not part of what boxpatch promises."""
+    arithmetic produces is not among what boxpatch promises."""
     if a is None or a.dtype.kind != "f":
         return a
     return np.where(np.isnan(a), np.float32(np.nan), a).astype(a.dtype)
