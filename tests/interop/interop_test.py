@@ -40,8 +40,10 @@ def _ints(rng, dtype, width, height, low=None, high=None):
 
 def _floats32(rng, width, height):
     data = rng.normal(0.0, 1e4, size=(height, width)).astype(np.float32)
+    # NaNs with payloads (one signalling), +-inf, -0, the smallest subnormal
+    # and the largest finite value.
     unusual = np.array([0x7FC00001, 0xFFC00002, 0x7F800001, 0x7F800000, 0xFF800000, 0x80000000,
-                         0x00000001, 0x7F7FFFFF], dtype=np.uint32).view(np.float32)
+                        0x00000001, 0x7F7FFFFF], dtype=np.uint32).view(np.float32)
     data[0, :len(unusual)] = unusual
     data[1, 3], data[2, 9] = unusual[0], unusual[3]  # beside the boxes of BOXES
     return data
