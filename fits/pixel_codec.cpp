@@ -23,6 +23,12 @@ inline int32_t to_item_integer(float v) {
     return INT32_MIN;  // out of range, or NaN
 }
 
+// 32-bit items: 2^31 and above give the largest item, not -2^31. Items from
+// 2147483584 up are read as 2^31, their nearest single-precision value, and
+// must not come back with their sign flipped (an unsigned 32-bit image's
+// brightest pixels, stored with BZERO 2^31, would become its darkest).
+inline int32_t to_item_int32(float v) { return v >= 2147483648.0f ? INT32_MAX : to_item_integer(v); }
+
 template <typename T>
 inline T load(const uint8_t* p) {
     T v;
@@ -81,7 +87,7 @@ void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, 
         swap_bytes2(items, n);
         break;
     case ItemType::i32:
-        for (size_t i = 0; i < n; ++i) store(items + 4 * i, to_item_integer(values[i]));
+        for (size_t i = 0; i < n; ++i) store(items + 4 * i, to_item_int32(values[i]));
         swap_bytes4(items, n);
         break;
     case ItemType::f32:

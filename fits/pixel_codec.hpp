@@ -31,7 +31,8 @@ void decode_items(const ItemEncoding& enc, uint8_t* items, float* values, size_t
 
 // Makes n file items (big-endian) from pixel values. Integer items take the
 // value truncated toward zero to 32 bits (NaN and values out of range give
-// -2147483648) and keep its low 8, 16 or 32 bits: values wrap, never clamp.
+// -2147483648) and keep its low 8, 16 or 32 bits: values wrap, never clamp,
+// except that 32-bit items take 2147483647 for 2^31 and above.
 void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, size_t n);
 
 }  // namespace fits_internal

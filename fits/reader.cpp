@@ -49,12 +49,16 @@ int read_header_block(int fd, HeaderBlock*& slot) {
 
 long integer_value(const char* text) { return std::strtol(text, nullptr, 10); }
 
-// NAXIS1 or NAXIS2: present, positive, and no larger than the plane.
-int read_axis(const HeaderBlock* first, const char* keyword, int16_t& axis) {
+// NAXIS1 or NAXIS2: present and positive.
+int read_axis(const HeaderBlock* first, const char* keyword, long& length) {
     char value[VALUE_BUF_LEN];
     if (fits_find_key(first, keyword, value) < 0) return not_fits();
-    const long length = integer_value(value);
-    if (length <= 0) return not_fits();
+    length = integer_value(value);
+    return length > 0 ? 0 : not_fits();
+}
+
+// An axis of an image in accepted form that is longer than the plane.
+int check_axis_size(const char* keyword, long length, int16_t& axis) {
     if (length > MAX_AXIS) {
         std::printf("rf: Error - %s = %ld is larger than the limit of %d\n", keyword, length, MAX_AXIS);
         return READ_NOT_FITS;
@@ -70,8 +74,15 @@ int check_describing_keywords(const HeaderBlock* first, FitsHeader& header, long
     if (fits_find_key(first, "SIMPLE", value) < 0) return not_fits();  // its value is not examined
     if (fits_find_key(first, "NAXIS", value) < 0 || integer_value(value) != 2) return not_fits();
     header.naxis = 2;
-    if (int rc = read_axis(first, "NAXIS1", header.naxis1)) return rc;
-    if (int rc = read_axis(first, "NAXIS2", header.naxis2)) return rc;
+    // Both axes pass the form tests before either is measured against the
+    // plane: a file that is not an image of accepted form (NAXIS2 0, say)
+    // gets that line whatever its NAXIS1.
+    long length1 = 0;
+    long length2 = 0;
+    if (int rc = read_axis(first, "NAXIS1", length1)) return rc;
+    if (int rc = read_axis(first, "NAXIS2", length2)) return rc;
+    if (int rc = check_axis_size("NAXIS1", length1, header.naxis1)) return rc;
+    if (int rc = check_axis_size("NAXIS2", length2, header.naxis2)) return rc;
 
     if (fits_find_key(first, "BITPIX", value) < 0) return not_fits();
     bitpix = integer_value(value);

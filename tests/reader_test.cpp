@@ -141,6 +141,8 @@ std::vector<FailureCase> failure_cases() {
         {"NoBitpix", header_only(without(basic(8, 1, 1), 1)), FitsConfig::common, -3, kNotFits},
         {"Naxis1TooLarge", header_only(basic(8, 8193, 1)), FitsConfig::common, -3,
          "rf: Error - NAXIS1 = 8193 is larger than the limit of 8192\n"},
+        // The size limit applies to images of accepted form only.
+        {"Naxis1TooLargeNaxis2Zero", header_only(basic(8, 777777701, 0)), FitsConfig::common, -3, kNotFits},
         {"Naxis2WrapsTo16Bits", header_only(basic(8, 1, 65537)), FitsConfig::common, -3,
          "rf: Error - NAXIS2 = 65537 is larger than the limit of 8192\n"},
         {"Bitpix64Common", header_only(basic(-64, 1, 1)), FitsConfig::common, -3, kNotFits},

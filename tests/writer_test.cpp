@@ -69,7 +69,10 @@ TEST(Writer, ItemsFromPlaneValues) {
     const Case cases[] = {
         {2, 32768.0f, "\x80\x00"}, {2, 2.9f, std::string("\x00\x02", 2)}, {2, -2.9f, "\xff\xfe"},
         {2, std::nanf(""), std::string(2, '\0')}, {1, 300.0f, "\x2c"}, {1, -1.0f, "\xff"}, {1, 255.9f, "\xff"},
-        {4, 3e9f, std::string("\x80\x00\x00\x00", 4)}, {4, -5.5f, "\xff\xff\xff\xfb"},
+        {4, -5.5f, "\xff\xff\xff\xfb"}, {4, -3e9f, std::string("\x80\x00\x00\x00", 4)},
+        {4, std::nanf(""), std::string("\x80\x00\x00\x00", 4)},
+        // 2^31 is how the largest 32-bit items are read: they saturate, keeping their sign.
+        {4, 2147483648.0f, "\x7f\xff\xff\xff"}, {4, 3e9f, "\x7f\xff\xff\xff"},
         {-4, 1.0f, std::string("\x3f\x80\x00\x00", 4)}, {-8, 1.5f, std::string("\x3f\xf8\0\0\0\0\0\0", 8)},
     };
     test::TempDir dir;

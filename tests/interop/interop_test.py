@@ -1,0 +1,358 @@
+"""The programs' files checked with FITS software written elsewhere: inputs
+written by astropy and the files shipped with astropy's own tests go
+through quadsplit, boxpatch and quadmerge, and every file written is read
+back with astropy (raw item values, BSCALE and BZERO not applied) and
+checked with fitsverify.
+
+Run: interop_test.py QUADSPLIT QUADMERGE BOXPATCH [unittest arguments]
+"""
+import contextlib
+import glob
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+from fitscheck import (CHANNELS, MAX_AXIS, READ_FAILED, Primary, Programs, channel_names, encode,
+                       fits, fitsverify, np, run, same_bits, through_plane, to_plane)
+
+NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS"
+CHANNEL_KEY = "ZPREMPCH"
+CHANNEL_COMMENT = "PREAMP CHANNEL NUMBER (1-4)"
+
+
+def value_card(keyword, value, comment):
+    return f"{keyword:<8}= {value:>20} / {comment}".ljust(80)
+
+
+# Images written by astropy. Integer images hold their type's extremes; the
+# shapes cover every width mod 4, a zero channel width and 8192 along
+# either axis.
+def _ints(rng, dtype, width, height, low=None, high=None):
+    info = np.iinfo(dtype)
+    low = info.min if low is None else low
+    high = info.max if high is None else high
+    data = rng.integers(low, high, size=(height, width), endpoint=True).astype(dtype)
+    data[0, 0], data[-1, -1] = low, high
+    return data
+
+
+def _floats32(rng, width, height):
+    data = rng.normal(0.0, 1e4, size=(height, width)).astype(np.float32)
+    # NaNs with payloads (one signalling), +-inf, -0, the smallest subnormal
+    # and the largest finite value.
+    unusual = np.array([0x7FC00001, 0xFFC00002, 0x7F800001, 0x7F800000, 0xFF800000, 0x80000000,
+                        0x00000001, 0x7F7FFFFF], dtype=np.uint32).view(np.float32)
+    data[0, :len(unusual)] = unusual
+    data[1, 3], data[2, 9] = unusual[0], unusual[3]  # beside the boxes of BOXES
+    return data
+
+
+def _floats64(rng, width, height):
+    data = rng.normal(0.0, 1e5, size=(height, width)) / 3.0  # most not single-precision values
+    data[0, :5] = [1e300, -1e300, 1e-300, np.nan, 2.0**-149]
+    return data
+
+
+def _scaled16(rng, width, height):
+    hdu = fits.PrimaryHDU(rng.uniform(-1000.0, 1000.0, size=(height, width)))
+    hdu.scale("int16", bscale=0.5, bzero=100)
+    return hdu
+
+
+def _long_header(rng, width, height):
+    """History, comments and a long string in CONTINUE cards over several
+    blocks, padded so that END is the last card of its block: each channel
+    file has one header block more."""
+    hdu = fits.PrimaryHDU(_ints(rng, np.int16, width, height))
+    for i in range(90):
+        hdu.header.add_history(f"step {i}: a history card of the kind pipelines leave behind")
+    hdu.header["OBSNOTE"] = "a long note, " * 30
+    hdu.header.add_comment("comments after the long string")
+    while (sum(len(card.image) // 80 for card in hdu.header.cards) + 1) % 36:
+        hdu.header.add_comment("padding")
+    return hdu
+
+
+INPUTS = {
+    "u8_13x7": lambda rng: fits.PrimaryHDU(_ints(rng, np.uint8, 13, 7)),
+    "i8_bzero_16x5": lambda rng: fits.PrimaryHDU(_ints(rng, np.int8, 16, 5)),
+    "i16_8192x3": lambda rng: fits.PrimaryHDU(_ints(rng, np.int16, MAX_AXIS, 3)),
+    "u16_bzero_30x9": lambda rng: fits.PrimaryHDU(_ints(rng, np.uint16, 30, 9)),
+    "i16_scaled_11x6": lambda rng: _scaled16(rng, 11, 6),
+    "i16_long_header_9x4": lambda rng: _long_header(rng, 9, 4),
+    "i16_3x2": lambda rng: fits.PrimaryHDU(_ints(rng, np.int16, 3, 2)),
+    "i32_5x8192": lambda rng: fits.PrimaryHDU(_ints(rng, np.int32, 5, MAX_AXIS, -2**24, 2**24)),
+    "i32_beyond_2_24_12x3": lambda rng: fits.PrimaryHDU(_ints(rng, np.int32, 12, 3, -2**30, 2**30)),
+    "u32_bzero_8x3": lambda rng: fits.PrimaryHDU(_ints(rng, np.uint32, 8, 3)),
+    "f32_19x4": lambda rng: fits.PrimaryHDU(_floats32(rng, 19, 4)),
+    "f64_12x5": lambda rng: fits.PrimaryHDU(_floats64(rng, 12, 5)),
+}
+
+# Boxes (x1, x2, y1, y2) for boxpatch: inside, given in reverse, clamped to
+# the image, one pixel, and starting at column 1 (no left neighbour).
+BOXES = [(5, 9, 2, 4), (9, 5, 4, 2), (10, 500, -3, 500), (7, 7, 3, 3), (1, 3, 2, 3)]
+BOX_IMAGES = ["u8_13x7", "u16_bzero_30x9", "i32_beyond_2_24_12x3", "f32_19x4"]
+
+
+def patched(raw, box):
+    """The items boxpatch writes for `box`, computed in float32 numpy: limits
+    clamped to 1..N-1 and ordered; in each row, L and R the pixels beside
+    the box, s = (R - L) / W and column x1 + k - 1 = k * s + L. A box that
+    starts at column 1 takes R."""
+    height, width = raw.shape
+    x1, x2 = sorted(max(1, min(v, width - 1)) for v in box[:2])
+    y1, y2 = sorted(max(1, min(v, height - 1)) for v in box[2:])
+    plane = to_plane(raw)
+    rows = slice(y1 - 1, y2)
+    right = plane[rows, x2].copy()
+    if x1 == 1:
+        plane[rows, x1 - 1:x2] = right[:, None]
+    else:
+        left = plane[rows, x1 - 2].copy()
+        with np.errstate(all="ignore"):
+            step = (right - left) / np.float32(x2 - x1 + 1)
+            for x in range(x1, x2 + 1):
+                plane[rows, x - 1] = np.float32(x - x1 + 1) * step + left
+    return encode(plane, raw.dtype)
+
+
+def nan_blind(a):
+    """Float items with every NaN made one pattern: the payload of a NaN that
+    arithmetic produces is not among what boxpatch promises."""
+    if a is None or a.dtype.kind != "f":
+        return a
+    return np.where(np.isnan(a), np.float32(np.nan), a).astype(a.dtype)
+
+
+class InteropCase(unittest.TestCase):
+    maxDiff = None
+
+    @contextlib.contextmanager
+    def fresh_folder(self):
+        """A new temporary folder for one case, removed with its contents."""
+        self.folder = tempfile.mkdtemp(prefix="fitsquad-interop-")
+        try:
+            yield
+        finally:
+            shutil.rmtree(self.folder)
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def write_input(self, case, name="img.fits"):
+        INPUTS[case](np.random.default_rng(5)).writeto(self.path(name))
+        return name
+
+    def assert_verifies(self, path, source_errors=()):
+        """fitsverify finds no error in `path` beyond those of its source file."""
+        errors, _ = fitsverify(path)
+        self.assertEqual([e for e in errors if e not in source_errors], [], f"fitsverify on {path}")
+
+    def assert_opens_as(self, path, source, cards, data, nan_payloads=True):
+        """astropy sees `cards` and `data` in `path`, and warns of nothing it
+        did not warn of in the source."""
+        out = Primary(path)
+        self.assertEqual(out.header["BITPIX"], source.header["BITPIX"], path)
+        self.assertEqual(out.cards, cards, path)
+        if nan_payloads:
+            self.assertIsNone(same_bits(out.data, data), path)
+        else:
+            self.assertIsNone(same_bits(nan_blind(out.data), nan_blind(data)), path)
+        self.assertEqual([w for w in out.warnings if w not in source.warnings], [], path)
+
+    def split(self, name, source, source_errors=()):
+        """Runs quadsplit on `name` and checks the four channel files."""
+        before = self.read(name)
+        status, output = run(Programs.quadsplit, [name], self.folder)
+        names = channel_names(name)
+        self.assertEqual((status, output), (0, "".join(n + "\n" for n in names)))
+        self.assertEqual(self.read(name), before, "quadsplit changed its input")
+
+        height, width = source.data.shape
+        quarter = width // CHANNELS
+        stored = through_plane(source.data)
+        naxis1 = next(i for i, card in enumerate(source.cards) if card.startswith("NAXIS1  ="))
+        for c, channel in enumerate(names):
+            cards = list(source.cards)
+            cards[naxis1] = value_card("NAXIS1", quarter, NAXIS1_COMMENT)
+            cards.append(value_card(CHANNEL_KEY, c + 1, CHANNEL_COMMENT))
+            data = stored[:, c::CHANNELS][:, :quarter]
+            self.assert_opens_as(self.path(channel), source, cards, data)
+            self.assert_verifies(self.path(channel), source_errors)
+        return names
+
+    def merge(self, name, source, source_errors=(), expected=None):
+        """Runs quadmerge on `name` and checks the image it writes: the
+        source's header and `expected` (by default the source's own items)."""
+        status, output = run(Programs.quadmerge, [name], self.folder)
+        self.assertEqual((status, output), (0, f"filename: {name}, length={len(name)}\n"))
+        self.assert_opens_as(self.path(name), source, source.cards,
+                             through_plane(source.data) if expected is None else expected)
+        self.assert_verifies(self.path(name), source_errors)
+
+    def patch(self, name, source, box, source_errors=()):
+        """Runs boxpatch with `box` on `name` and checks the file it writes:
+        the patched image, then every byte that followed it unchanged."""
+        before = self.read(name)
+        status, output = run(Programs.boxpatch, ["-b", *map(str, box), name], self.folder)
+        self.assertEqual((status, output), (0, ""))
+        self.assert_opens_as(self.path(name), source, source.cards, patched(source.data, box),
+                             nan_payloads=False)
+        self.assert_verifies(self.path(name), source_errors)
+        with fits.open(self.path(name)) as hdul:
+            info = hdul.fileinfo(0)
+            image_end = info["datLoc"] + info["datSpan"]
+        after = self.read(name)
+        self.assertEqual((len(after), after[image_end:]), (len(before), before[image_end:]),
+                         "boxpatch changed what follows the image")
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+
+class Quadsplit(InteropCase):
+    def test_astropy_images(self):
+        for case in INPUTS:
+            with self.subTest(case=case), self.fresh_folder():
+                name = self.write_input(case)
+                self.split(name, Primary(self.path(name)))
+
+    def test_end_as_last_card_gives_a_longer_header(self):
+        with self.fresh_folder():
+            name = self.write_input("i16_long_header_9x4")
+            source_size = len(self.read(name))
+            self.assertGreaterEqual(len(fits.getheader(self.path(name)).tostring()) // 2880, 3)
+            for channel in self.split(name, Primary(self.path(name))):
+                self.assertEqual(len(self.read(channel)), source_size + 2880, channel)
+
+
+class Quadmerge(InteropCase):
+    def test_split_then_merge_restores_the_image(self):
+        for case in INPUTS:
+            with self.subTest(case=case), self.fresh_folder():
+                name = self.write_input(case)
+                source = Primary(self.path(name))
+                if source.header["BITPIX"] == -64 or source.header["NAXIS1"] < CHANNELS:
+                    continue  # quadmerge reads neither such channel files
+                original = self.read(name)
+                self.split(name, source)
+                self.merge(name, source)
+                if same_bits(through_plane(source.data), source.data) is None:
+                    self.assertEqual(self.read(name), original, "merged file differs from the image")
+
+    def test_a_patched_channel_comes_back_in_its_columns(self):
+        with self.fresh_folder():
+            name = self.write_input("u16_bzero_30x9")
+            source = Primary(self.path(name))
+            channel_b = channel_names(name)[1]
+            self.split(name, source)
+            self.patch(channel_b, Primary(self.path(channel_b)), (2, 5, 3, 7))
+            expected = source.data.copy()
+            quarter = source.data.shape[1] // CHANNELS
+            expected[:, 1:CHANNELS * quarter:CHANNELS] = Primary(self.path(channel_b)).data
+            self.assertIsNotNone(same_bits(expected, source.data), "the box changed nothing")
+            self.merge(name, source, expected=expected)
+
+    def test_double_precision_channels_are_refused(self):
+        with self.fresh_folder():
+            name = self.write_input("f64_12x5")
+            self.split(name, Primary(self.path(name)))
+            before = {n: self.read(n) for n in os.listdir(self.folder)}
+            status, output = run(Programs.quadmerge, [name], self.folder)
+            self.assertEqual((status, output), (1, f"rf: File not in FITS format\n{READ_FAILED}\n"))
+            self.assertEqual({n: self.read(n) for n in os.listdir(self.folder)}, before)
+
+
+class Boxpatch(InteropCase):
+    def test_boxes_on_astropy_images(self):
+        for case in BOX_IMAGES:
+            for box in BOXES:
+                with self.subTest(case=case, box=box), self.fresh_folder():
+                    name = self.write_input(case)
+                    self.patch(name, Primary(self.path(name)), box)
+
+
+def astropy_test_files():
+    """The FITS files shipped with astropy's own tests."""
+    folder = os.path.join(os.path.dirname(fits.__file__), "tests", "data")
+    files = sorted(glob.glob(os.path.join(folder, "**", "*.fits"), recursive=True))
+    if not files:
+        raise AssertionError(f"no FITS files in {folder}")
+    return files
+
+
+def expected_refusal(header, program):
+    """The reader's line for a primary header that a program cannot take, or
+    None for a two-axis image it reads."""
+    naxis = header.get("NAXIS")
+    n1, n2 = header.get("NAXIS1", 0), header.get("NAXIS2", 0)
+    bitpix = header.get("BITPIX")
+    lowest = -64 if program == "quadsplit" else -32
+    if naxis != 2 or n1 <= 0 or n2 <= 0 or bitpix is None or bitpix < lowest:
+        return "rf: File not in FITS format"
+    for key, length in (("NAXIS1", n1), ("NAXIS2", n2)):
+        if length > MAX_AXIS:
+            return f"rf: Error - {key} = {length} is larger than the limit of {MAX_AXIS}"
+    if bitpix not in (8, 16, 32, -32, -64):
+        return f"rf:  {bitpix} BITPIX format not supported."
+    return None
+
+
+def primary_header(path):
+    with fits.open(path, ignore_missing_simple=True) as hdul:
+        return hdul[0].header.copy()
+
+
+class ShippedImages(InteropCase):
+    def test_two_axis_images_split_patched_and_merged(self):
+        images = [p for p in astropy_test_files() if expected_refusal(primary_header(p), "quadmerge") is None]
+        self.assertGreaterEqual(len(images), 3, "fewer two-axis images than expected in astropy's test data")
+        for path in images:
+            with self.subTest(file=os.path.basename(path)), self.fresh_folder():
+                name = os.path.basename(path)
+                shutil.copyfile(path, self.path(name))
+                errors, _ = fitsverify(path)
+                source = Primary(path)
+                self.patch(name, source, (3, 6, 2, 5), errors)
+                shutil.copyfile(path, self.path(name))
+                self.split(name, source, errors)
+                self.merge(name, source, errors)
+                # Extensions after the image are kept: the file is the same again.
+                with open(path, "rb") as f:
+                    self.assertEqual(self.read(name), f.read())
+
+class ShippedRefusals(InteropCase):
+    def test_other_files_refused_unchanged(self):
+        kinds = set()
+        commands = {"quadsplit": lambda n: [n], "quadmerge": lambda n: [n],
+                    "boxpatch": lambda n: ["-b", "2", "3", "2", "3", n]}
+        for path in astropy_test_files():
+            header = primary_header(path)
+            for program, args in commands.items():
+                line = expected_refusal(header, program)
+                if line is None:
+                    continue
+                kinds.add(f"NAXIS {header.get('NAXIS')}")
+                kinds.add(f"BITPIX {header.get('BITPIX')}")
+                if header.get("NAXIS1", 0) > MAX_AXIS:
+                    kinds.add("NAXIS1 beyond the plane")
+                with self.subTest(file=os.path.basename(path), program=program), self.fresh_folder():
+                    name = os.path.basename(path)
+                    shutil.copyfile(path, self.path(name))
+                    status, output = run(getattr(Programs, program), args(name), self.folder)
+                    self.assertEqual((status, output), (1, f"{line}\n{READ_FAILED}\n"))
+                    self.assertEqual(os.listdir(self.folder), [name])
+                    with open(path, "rb") as f:
+                        self.assertEqual(self.read(name), f.read())
+        for kind in ("NAXIS 0", "NAXIS 3", "BITPIX 64", "NAXIS1 beyond the plane"):
+            self.assertIn(kind, kinds, "astropy's test data no longer hold such a file")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    Programs.quadsplit, Programs.quadmerge, Programs.boxpatch = map(os.path.abspath, sys.argv[1:4])
+    unittest.main(argv=[sys.argv[0], *sys.argv[4:]], verbosity=1)
