@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "plane_bands.hpp"
 #include "posix_io.hpp"
 
 namespace fits_internal {
@@ -29,28 +30,6 @@ constexpr int kMaxItemSize = 8;
 uint8_t band_bytes[kMaxBandItems * kMaxItemSize];
 float band_values[kMaxBandItems];
 
-// Copies `count` row-major values of a band starting at row y0 into the
-// plane's columns; the last row may be partial.
-void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane) {
-    const int64_t full_rows = count / width;
-    const int64_t rest = count % width;
-    for (int64_t x = 0; x < width; ++x) {
-        float* column = plane[x] + y0;
-        for (int64_t r = 0; r < full_rows; ++r) column[r] = values[r * width + x];
-        if (x < rest) column[full_rows] = values[full_rows * width + x];
-    }
-}
-
-void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values) {
-    const int64_t full_rows = count / width;
-    const int64_t rest = count % width;
-    for (int64_t x = 0; x < width; ++x) {
-        const float* column = plane[x] + y0;
-        for (int64_t r = 0; r < full_rows; ++r) values[r * width + x] = column[r];
-        if (x < rest) values[full_rows * width + x] = column[full_rows];
-    }
-}
-
 }  // namespace
 
 int64_t data_block_count(int64_t npixels, int item_size) {
@@ -65,6 +44,7 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
     uint8_t* const bytes = band_bytes;
     float* const values = band_values;
 
+    fits_prepare_plane(plane, layout.naxis1);
     ReadSummary summary{0, -INFINITY, INFINITY};
     int64_t bytes_read = 0;
     bool ended = false;
@@ -79,15 +59,7 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
             std::memset(bytes + whole, 0, want - whole);
         }
         decode_items(enc, bytes, values, static_cast<size_t>(count));
-        float band_max = summary.max;
-        float band_min = summary.min;
-        for (int64_t i = 0; i < count; ++i) {
-            const float v = values[i];
-            band_max = v > band_max ? v : band_max;
-            band_min = v < band_min ? v : band_min;
-        }
-        summary.max = band_max;
-        summary.min = band_min;
+        widen_range(values, count, summary.max, summary.min);
         scatter_band(values, count, width, done / width, plane);
     }
 

@@ -1,0 +1,24 @@
+// Bands of image rows between a row-major buffer (as the file orders pixels,
+// x fastest) and the column-major plane (y fastest). Both directions walk
+// the band in tiles of 4 rows by 4 columns, transposed in vector registers,
+// so that each plane column receives one short contiguous run per band.
+#pragma once
+
+#include <cstdint>
+
+#include "fits.hpp"
+
+namespace fits_internal {
+
+// Stores `count` row-major values, rows of `width` starting at row y0 (the
+// last row may be partial), into the plane's columns.
+void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane);
+
+// The reverse: fills `values` from the plane.
+void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values);
+
+// Raises `max` and lowers `min` to the extremes of n values; NaN changes
+// neither.
+void widen_range(const float* values, int64_t n, float& max, float& min);
+
+}  // namespace fits_internal
