@@ -28,7 +28,17 @@ int64_t band_items_for(int64_t width) {
 constexpr int64_t kMaxBandItems = kBandRows * MAX_AXIS;
 constexpr int kMaxItemSize = 8;
 uint8_t band_bytes[kMaxBandItems * kMaxItemSize];
-float band_values[kMaxBandItems];
+// Its rows lie band_pitch() apart; a band has at most kMinBandItems rows.
+float band_values[kMaxBandItems + kMinBandItems * kBandPad];
+
+// Calls each(offset, row_start, n) for the rows of a band of `count` items:
+// the row's first item in the band and in the band buffer, and its length.
+template <typename Each>
+void for_each_row(int64_t count, int64_t width, Each each) {
+    const int64_t pitch = band_pitch(width);
+    for (int64_t offset = 0, row = 0; offset < count; offset += width, row += pitch)
+        each(offset, row, std::min(width, count - offset));
+}
 
 }  // namespace
 
@@ -58,8 +68,10 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
             const size_t whole = got / static_cast<size_t>(enc.item_size) * static_cast<size_t>(enc.item_size);
             std::memset(bytes + whole, 0, want - whole);
         }
-        decode_items(enc, bytes, values, static_cast<size_t>(count));
-        widen_range(values, count, summary.max, summary.min);
+        for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
+            decode_items(enc, bytes + offset * enc.item_size, values + row, static_cast<size_t>(n));
+            widen_range(values + row, n, summary.max, summary.min);
+        });
         scatter_band(values, count, width, done / width, plane);
     }
 
@@ -83,7 +95,9 @@ bool write_data(int fd, const DataLayout& layout, const ImagePlane& plane) {
     for (int64_t done = 0; done < layout.image_items; done += band_items) {
         const int64_t count = std::min(band_items, layout.image_items - done);
         gather_band(plane, count, width, done / width, values);
-        encode_items(enc, values, bytes, static_cast<size_t>(count));
+        for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
+            encode_items(enc, values + row, bytes + offset * enc.item_size, static_cast<size_t>(n));
+        });
         if (!write_full(fd, bytes, static_cast<size_t>(count * enc.item_size))) return false;
     }
 

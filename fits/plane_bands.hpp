@@ -10,11 +10,18 @@
 
 namespace fits_internal {
 
-// Stores `count` row-major values, rows of `width` starting at row y0 (the
-// last row may be partial), into the plane's columns.
+// Row stride of a band buffer for rows of `width` values. Rows of a wide
+// image 32 KiB apart would all fall into the same few cache sets, as the
+// plane's columns do; one cache line of slack spreads them.
+constexpr int64_t kBandPad = 16;
+inline int64_t band_pitch(int64_t width) { return width + kBandPad; }
+
+// Stores a band of `count` values, rows of `width` starting at image row y0
+// (the last row may be partial), into the plane's columns. Row r of the band
+// starts at values[r * band_pitch(width)].
 void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane);
 
-// The reverse: fills `values` from the plane.
+// The reverse: fills the band buffer `values` from the plane.
 void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values);
 
 // Raises `max` and lowers `min` to the extremes of n values; NaN changes
