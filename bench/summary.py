@@ -16,7 +16,7 @@ PROGRAM = {"split": "quadsplit", "merge": "quadmerge", "patch": "boxpatch"}
 def main():
     results = Path(sys.argv[1])
     frames = sorted({p.name.split(".")[0] for p in results.glob("*.json")},
-                    key=lambda f: -int(f.split("_")[1]))
+                    key=lambda f: (-int(f.split("_")[1]), f))
     print("| frame | job | program s | floor s | astropy s | imcopy s | /floor | /astropy | /imcopy | program MiB | astropy MiB |")
     print("|---|---|---|---|---|---|---|---|---|---|---|")
     for frame in frames:
