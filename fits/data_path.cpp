@@ -70,9 +70,8 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
         }
         for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
             decode_items(enc, bytes + offset * enc.item_size, values + row, static_cast<size_t>(n));
-            widen_range(values + row, n, summary.max, summary.min);
         });
-        scatter_band(values, count, width, done / width, plane);
+        scatter_band(values, count, width, done / width, plane, summary.max, summary.min);
     }
 
     // The last block is whole only if its bytes after the last item arrived too.

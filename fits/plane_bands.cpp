@@ -52,11 +52,37 @@ inline void transpose4(Vec4& r0, Vec4& r1, Vec4& r2, Vec4& r3) {
     r3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
+// The extremes of the values seen, four lanes at a time; NaN changes
+// neither, as a comparison with NaN is false.
+struct RangeLanes {
+    Vec4 hi, lo;
+    RangeLanes(float max, float min) : hi{max, max, max, max}, lo{min, min, min, min} {}
+    void add(Vec4 v) {
+        hi = v > hi ? v : hi;
+        lo = v < lo ? v : lo;
+    }
+    void fold_into(float& max, float& min) const {
+        for (int l = 0; l < kTile; ++l) {
+            max = hi[l] > max ? hi[l] : max;
+            min = lo[l] < min ? lo[l] : min;
+        }
+    }
+};
+
+inline void add_to_range(float v, float& max, float& min) {
+    max = v > max ? v : max;
+    min = v < min ? v : min;
+}
+
 // Row-major tile at `rows` (row stride `pitch`) to four column runs at
 // `columns` (column stride MAX_AXIS), or back.
 template <void (*Store)(float*, Vec4)>
-inline void tile_to_columns(const float* rows, int64_t pitch, float* columns) {
+inline void tile_to_columns(const float* rows, int64_t pitch, float* columns, RangeLanes& range) {
     Vec4 a = load4(rows), b = load4(rows + pitch), c = load4(rows + 2 * pitch), d = load4(rows + 3 * pitch);
+    range.add(a);
+    range.add(b);
+    range.add(c);
+    range.add(d);
     transpose4(a, b, c, d);
     Store(columns, a);
     Store(columns + MAX_AXIS, b);
@@ -94,22 +120,32 @@ void walk_band(int64_t count, int64_t width, int64_t pitch, Tile tile, Pixel pix
 
 }  // namespace
 
-void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane) {
+void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane, float& max,
+                  float& min) {
     const int64_t pitch = band_pitch(width);
-    const auto pixel = [&](int64_t i, int64_t x, int64_t r) { plane[x][y0 + r] = values[i]; };
+    RangeLanes range(max, min);
+    const auto pixel = [&](int64_t i, int64_t x, int64_t r) {
+        plane[x][y0 + r] = values[i];
+        add_to_range(values[i], max, min);
+    };
     // Every tile of the band starts a row that is a multiple of 4 after y0.
     if (reinterpret_cast<uintptr_t>(&plane[0][y0]) % sizeof(Vec4) == 0) {
         walk_band(
             count, width, pitch,
-            [&](int64_t i, int64_t x, int64_t r) { tile_to_columns<stream4>(values + i, pitch, &plane[x][y0 + r]); },
+            [&](int64_t i, int64_t x, int64_t r) {
+                tile_to_columns<stream4>(values + i, pitch, &plane[x][y0 + r], range);
+            },
             pixel);
         stream_fence();
     } else {
         walk_band(
             count, width, pitch,
-            [&](int64_t i, int64_t x, int64_t r) { tile_to_columns<store4>(values + i, pitch, &plane[x][y0 + r]); },
+            [&](int64_t i, int64_t x, int64_t r) {
+                tile_to_columns<store4>(values + i, pitch, &plane[x][y0 + r], range);
+            },
             pixel);
     }
+    range.fold_into(max, min);
 }
 
 void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values) {
@@ -126,25 +162,6 @@ void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t 
             tile_to_rows(&plane[x][y0 + r], pitch, values + i);
         },
         [&](int64_t i, int64_t x, int64_t r) { values[i] = plane[x][y0 + r]; });
-}
-
-void widen_range(const float* values, int64_t n, float& max, float& min) {
-    Vec4 hi = {max, max, max, max};
-    Vec4 lo = {min, min, min, min};
-    int64_t i = 0;
-    for (; i + kTile <= n; i += kTile) {
-        const Vec4 v = load4(values + i);
-        hi = v > hi ? v : hi;  // a NaN compares false and is passed over
-        lo = v < lo ? v : lo;
-    }
-    for (int l = 0; l < kTile; ++l) {
-        max = hi[l] > max ? hi[l] : max;
-        min = lo[l] < min ? lo[l] : min;
-    }
-    for (; i < n; ++i) {
-        max = values[i] > max ? values[i] : max;
-        min = values[i] < min ? values[i] : min;
-    }
 }
 
 }  // namespace fits_internal

@@ -18,14 +18,12 @@ inline int64_t band_pitch(int64_t width) { return width + kBandPad; }
 
 // Stores a band of `count` values, rows of `width` starting at image row y0
 // (the last row may be partial), into the plane's columns. Row r of the band
-// starts at values[r * band_pitch(width)].
-void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane);
+// starts at values[r * band_pitch(width)]. On the way `max` is raised and
+// `min` lowered to the extremes of the values stored; NaN changes neither.
+void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane, float& max,
+                  float& min);
 
 // The reverse: fills the band buffer `values` from the plane.
 void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values);
-
-// Raises `max` and lowers `min` to the extremes of n values; NaN changes
-// neither.
-void widen_range(const float* values, int64_t n, float& max, float& min);
 
 }  // namespace fits_internal
