@@ -32,7 +32,7 @@ constexpr const char* USAGE =
 constexpr const char* LIMIT_NAMES[] = {"x1", "x2", "y1", "y2"};
 constexpr int LIMIT_COUNT = 4;
 
-ImagePlane plane;  // the one image plane, reused for every file
+alignas(PLANE_ALIGNMENT) ImagePlane plane;  // the one image plane, reused for every file
 
 struct Run {
     FitsHeader header;

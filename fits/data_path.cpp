@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "plane_bands.hpp"
 #include "posix_io.hpp"
 
 namespace fits_internal {
@@ -27,28 +28,16 @@ int64_t band_items_for(int64_t width) {
 constexpr int64_t kMaxBandItems = kBandRows * MAX_AXIS;
 constexpr int kMaxItemSize = 8;
 uint8_t band_bytes[kMaxBandItems * kMaxItemSize];
-float band_values[kMaxBandItems];
+// Its rows lie band_pitch() apart; a band has at most kMinBandItems rows.
+float band_values[kMaxBandItems + kMinBandItems * kBandPad];
 
-// Copies `count` row-major values of a band starting at row y0 into the
-// plane's columns; the last row may be partial.
-void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane) {
-    const int64_t full_rows = count / width;
-    const int64_t rest = count % width;
-    for (int64_t x = 0; x < width; ++x) {
-        float* column = plane[x] + y0;
-        for (int64_t r = 0; r < full_rows; ++r) column[r] = values[r * width + x];
-        if (x < rest) column[full_rows] = values[full_rows * width + x];
-    }
-}
-
-void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values) {
-    const int64_t full_rows = count / width;
-    const int64_t rest = count % width;
-    for (int64_t x = 0; x < width; ++x) {
-        const float* column = plane[x] + y0;
-        for (int64_t r = 0; r < full_rows; ++r) values[r * width + x] = column[r];
-        if (x < rest) values[full_rows * width + x] = column[full_rows];
-    }
+// Calls each(offset, row_start, n) for the rows of a band of `count` items:
+// the row's first item in the band and in the band buffer, and its length.
+template <typename Each>
+void for_each_row(int64_t count, int64_t width, Each each) {
+    const int64_t pitch = band_pitch(width);
+    for (int64_t offset = 0, row = 0; offset < count; offset += width, row += pitch)
+        each(offset, row, std::min(width, count - offset));
 }
 
 }  // namespace
@@ -65,6 +54,7 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
     uint8_t* const bytes = band_bytes;
     float* const values = band_values;
 
+    fits_prepare_plane(plane, layout.naxis1);
     ReadSummary summary{0, -INFINITY, INFINITY};
     int64_t bytes_read = 0;
     bool ended = false;
@@ -78,17 +68,10 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
             const size_t whole = got / static_cast<size_t>(enc.item_size) * static_cast<size_t>(enc.item_size);
             std::memset(bytes + whole, 0, want - whole);
         }
-        decode_items(enc, bytes, values, static_cast<size_t>(count));
-        float band_max = summary.max;
-        float band_min = summary.min;
-        for (int64_t i = 0; i < count; ++i) {
-            const float v = values[i];
-            band_max = v > band_max ? v : band_max;
-            band_min = v < band_min ? v : band_min;
-        }
-        summary.max = band_max;
-        summary.min = band_min;
-        scatter_band(values, count, width, done / width, plane);
+        for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
+            decode_items(enc, bytes + offset * enc.item_size, values + row, static_cast<size_t>(n));
+        });
+        scatter_band(values, count, width, done / width, plane, summary.max, summary.min);
     }
 
     // The last block is whole only if its bytes after the last item arrived too.
@@ -111,7 +94,9 @@ bool write_data(int fd, const DataLayout& layout, const ImagePlane& plane) {
     for (int64_t done = 0; done < layout.image_items; done += band_items) {
         const int64_t count = std::min(band_items, layout.image_items - done);
         gather_band(plane, count, width, done / width, values);
-        encode_items(enc, values, bytes, static_cast<size_t>(count));
+        for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
+            encode_items(enc, values + row, bytes + offset * enc.item_size, static_cast<size_t>(n));
+        });
         if (!write_full(fd, bytes, static_cast<size_t>(count * enc.item_size))) return false;
     }
 

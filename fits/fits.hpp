@@ -6,6 +6,7 @@
 // line on standard output, printed by the routine that meets it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr int FITS_BLOCK = 2880;       // bytes in one FITS block, header or data
@@ -42,6 +43,14 @@ struct FitsHeader {
 
 // Pixel (x, y) of an image is plane[x][y]: each column is contiguous.
 using ImagePlane = float[MAX_AXIS][MAX_AXIS];
+
+// Makes columns 0..columns-1 of the plane fast to fill: backed by 2 MiB
+// pages where the plane is aligned to PLANE_ALIGNMENT, and populated at once
+// instead of page by page on first touch. Values are kept and nothing
+// observable changes. fits_read does it for the columns it fills; a program
+// that fills a plane itself calls it first.
+constexpr std::size_t PLANE_ALIGNMENT = 2 * 1024 * 1024;
+void fits_prepare_plane(ImagePlane& plane, int32_t columns);
 
 // The library runs in one of two configurations, chosen by the program at
 // start. The quadsplit configuration also reads and writes BITPIX -64

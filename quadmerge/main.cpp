@@ -28,8 +28,8 @@ constexpr const char* USAGE =
     "  --help      this text\n"
     "  --version   the version\n";
 
-ImagePlane image_plane;    // the image as read, then merged
-ImagePlane channel_plane;  // one channel image at a time
+alignas(PLANE_ALIGNMENT) ImagePlane image_plane;    // the image as read, then merged
+alignas(PLANE_ALIGNMENT) ImagePlane channel_plane;  // one channel image at a time
 
 struct Run {
     FitsHeader image;

@@ -33,8 +33,8 @@ constexpr const char* NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS";
 constexpr const char* CHANNEL_KEY = "ZPREMPCH";
 constexpr const char* CHANNEL_COMMENT = "PREAMP CHANNEL NUMBER (1-4)";
 
-ImagePlane input_plane;    // the image as read
-ImagePlane channel_plane;  // one channel at a time, columns 0..width/4-1
+alignas(PLANE_ALIGNMENT) ImagePlane input_plane;    // the image as read
+alignas(PLANE_ALIGNMENT) ImagePlane channel_plane;  // one channel at a time, columns 0..width/4-1
 
 int fail(FitsHeader& header, const char* line) {
     if (line != nullptr) std::puts(line);
@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     fits_set_card("NAXIS1", std::to_string(channel_width).c_str(), NAXIS1_COMMENT, header);
     fits_insert_card(CHANNEL_KEY, "1", CHANNEL_COMMENT, header);
 
+    fits_prepare_plane(channel_plane, channel_width);
     bool write_failed = false;
     for (int c = 0; c < channels::COUNT; ++c) {
         if (c > 0) fits_set_card(CHANNEL_KEY, std::to_string(c + 1).c_str(), CHANNEL_COMMENT, header);

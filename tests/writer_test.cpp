@@ -34,18 +34,26 @@ FitsHeader record(int bytes_per_pixel, int16_t naxis1, int16_t naxis2) {
 }
 
 // Read then written back, a file whose last block is zero after the last
-// pixel comes out byte for byte the same, for every item type.
-class RoundTrip : public testing::TestWithParam<int> {};
+// pixel comes out byte for byte the same, for every item type. The sizes
+// take the data path through whole and partial 4 x 4 tiles and, 1030 wide,
+// through several bands of rows.
+struct RoundTripCase {
+    int bitpix;
+    int16_t width;
+    int16_t height;
+};
+
+class RoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(RoundTrip, ReadThenWriteIsByteExact) {
-    const int bitpix = GetParam();
-    std::vector<double> values(37 * 23);
+    const auto [bitpix, width, height] = GetParam();
+    std::vector<double> values(static_cast<size_t>(width) * height);
     for (size_t i = 0; i < values.size(); ++i) {
         const double v = static_cast<double>((i * 7919) % 251);
         values[i] = bitpix == 8 ? v : bitpix > 0 ? v * 97 - 12000 : (v - 125) / 8;
     }
     std::vector<std::string> extra(40, "HISTORY a header of two blocks");
-    const std::string original = test::fits_file(bitpix, 37, 23, values, extra);
+    const std::string original = test::fits_file(bitpix, width, height, values, extra);
     test::TempDir dir;
     test::write_file(dir.file("in.fits"), original);
 
@@ -53,7 +61,7 @@ TEST_P(RoundTrip, ReadThenWriteIsByteExact) {
     FitsHeader h;
     ASSERT_EQ(fits_read(dir.file("in.fits").c_str(), h, test::plane_a()), 0);
     for (size_t i = 0; i < values.size(); ++i)
-        ASSERT_EQ(test::plane_a()[i % 37][i / 37], static_cast<float>(values[i])) << "item " << i;
+        ASSERT_EQ(test::plane_a()[i % width][i / width], static_cast<float>(values[i])) << "item " << i;
     const Written w = write_with(fits_write, dir.file("out.fits"), h);
     fits_set_config(FitsConfig::common);
     EXPECT_EQ(w.result, 0);
@@ -62,7 +70,10 @@ TEST_P(RoundTrip, ReadThenWriteIsByteExact) {
     fits_free_header(h);
 }
 
-INSTANTIATE_TEST_SUITE_P(ItemTypes, RoundTrip, testing::Values(8, 16, 32, -32, -64));
+INSTANTIATE_TEST_SUITE_P(ItemTypes, RoundTrip,
+                         testing::Values(RoundTripCase{8, 37, 23}, RoundTripCase{16, 37, 23}, RoundTripCase{32, 37, 23},
+                                         RoundTripCase{-32, 37, 23}, RoundTripCase{-64, 37, 23},
+                                         RoundTripCase{16, 1030, 37}, RoundTripCase{-32, 1031, 35}));
 
 TEST(Writer, ItemsFromPlaneValues) {
     struct Case { int bpp; float value; std::string item; };
