@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <map>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -105,6 +106,8 @@ const Job kJobs[] = {
     {"quadmerge", test::programs::QUADMERGE, {"img.fits"}, 256, 128},
     {"quadsplit", test::programs::QUADSPLIT, {"img.fits"}, 256, 128},
 };
+
+void PrintTo(const Job& job, std::ostream* os) { *os << job.name; }
 
 bool in_place(const Job& job) { return std::string(job.name) != "quadsplit"; }
 
