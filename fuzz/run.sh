@@ -6,12 +6,12 @@
 # then boxpatch's arguments run for SECONDS/2 each on the other, so the run
 # takes about SECONDS of wall time after the build.
 #
-# The checked-in seeds (fuzz/corpus/<target>) are only read; inputs found on
-# the way collect in build/fuzz/corpus/<target>. A crash, a hang (20 s for one
-# input) or a broken property ends that target with status 1 and keeps the
-# input as build/fuzz/artifacts/<target>-crash-... (or -timeout-...): copy it
-# into fuzz/regressions/<target>/, where every test run replays it, and fix
-# the fault. Logs: build/fuzz/logs/<target>.log.
+# The checked-in seeds (fuzz/corpus/<target>, fuzz/regressions/<target>) are
+# only read; inputs found on the way collect in build/fuzz/corpus/<target>.
+# A crash, a hang (20 s for one input) or a broken property ends that target
+# with status 1 and keeps the input as build/fuzz/artifacts/<target>-crash-...
+# (or -timeout-...): copy it into fuzz/regressions/<target>/, where every test
+# run replays it, and fix the fault. Logs: build/fuzz/logs/<target>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-80}
@@ -30,7 +30,9 @@ mkdir -p build/fuzz/logs build/fuzz/artifacts
 fuzz_one() {
     local target=$1 secs=$2 max_len=$3 log=build/fuzz/logs/$1.log status=0
     mkdir -p "build/fuzz/corpus/$target"
-    build/fuzz/fuzz/"${target}"_fuzzer "build/fuzz/corpus/$target" "fuzz/corpus/$target" \
+    local seeds=("fuzz/corpus/$target")
+    [ -d "fuzz/regressions/$target" ] && seeds+=("fuzz/regressions/$target")
+    build/fuzz/fuzz/"${target}"_fuzzer "build/fuzz/corpus/$target" "${seeds[@]}" \
         -max_total_time="$secs" -max_len="$max_len" -timeout=20 -close_fd_mask=1 \
         -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$target-" >"$log" 2>&1 || status=$?
     local runs
