@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "args.hpp"
 #include "box.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
@@ -29,15 +30,10 @@ constexpr const char* USAGE =
     "  --help      this text\n"
     "  --version   the version\n";
 
-constexpr const char* LIMIT_NAMES[] = {"x1", "x2", "y1", "y2"};
-constexpr int LIMIT_COUNT = 4;
-
 alignas(PLANE_ALIGNMENT) ImagePlane plane;  // the one image plane, reused for every file
 
 struct Run {
     FitsHeader header;
-    BoxLimits box;
-    bool limits_given = false;
     bool write_failed = false;
 };
 
@@ -47,36 +43,20 @@ int fail(Run& run, const char* line) {
     return 1;
 }
 
-// Reads -b's four limits from limit_args[0..3]. Returns -1 to go on, or
-// the exit status.
-int take_limits(Run& run, char** limit_args) {
-    int32_t* limits[LIMIT_COUNT] = {&run.box.x1, &run.box.x2, &run.box.y1, &run.box.y2};
-    for (int i = 0; i < LIMIT_COUNT; ++i) {
-        // A limit that is not a number keeps its value; before the first -b
-        // there is none to keep.
-        if (!cli::scan_int(limit_args[i], *limits[i]) && !run.limits_given) {
-            std::printf("Error - limit %s of -b is not a number: %s\n", LIMIT_NAMES[i], limit_args[i]);
-            return 1;
-        }
-    }
-    run.limits_given = true;
-    return -1;
-}
-
 // Reads, patches and writes back one file. Returns -1 to go on, or the exit
 // status.
-int patch_file(Run& run, const std::string& name) {
+int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& name) {
     if (fits_read(name.c_str(), run.header, plane) != 0)
         return fail(run, "Error reading FITS file, program terminating.");
-    if (!run.limits_given) return fail(run, "Error - must specify limits with -b");
+    if (!limits_given) return fail(run, "Error - must specify limits with -b");
     if (run.header.naxis1 < 2) {
         std::printf("Error - %s is one column wide: no neighbour column to interpolate from, file not changed\n",
                     name.c_str());
         fits_free_header(run.header);
         return 1;
     }
-    clamp_and_order(run.box, run.header.naxis1, run.header.naxis2);
-    interpolate_box(run.box, plane);
+    clamp_and_order(box, run.header.naxis1, run.header.naxis2);
+    interpolate_box(box, plane);
     if (fits_rewrite(name.c_str(), run.header, plane) != 0) run.write_failed = true;
     fits_free_header(run.header);
     return -1;
@@ -88,20 +68,10 @@ int main(int argc, char** argv) {
     if (cli::answered_without_files(argc, argv, "boxpatch", USAGE, cli::PromptEnd::none)) return 0;
 
     Run run;
-    std::string word = "NONE";
-    for (int i = 1; i < argc; ++i) {
-        cli::scan_word(argv[i], word);  // no word: the previous one stands
-        if (word[0] == '-') {
-            if (word.size() < 2 || word[1] != 'b') continue;
-            if (argc - 1 - i < LIMIT_COUNT) {
-                std::puts("Error - -b needs four limits: -b x1 x2 y1 y2");
-                return 1;
-            }
-            if (int status = take_limits(run, argv + i + 1); status >= 0) return status;
-            i += LIMIT_COUNT;
-            continue;
-        }
-        if (int status = patch_file(run, word); status >= 0) return status;
+    ArgScan args{argc, argv};
+    for (ArgStep step = next_file(args); step != ArgStep::end; step = next_file(args)) {
+        if (step == ArgStep::malformed) return 1;
+        if (int status = patch_file(run, args.box, args.limits_given, args.word); status >= 0) return status;
     }
     return run.write_failed ? 1 : 0;
 }

@@ -14,6 +14,12 @@ constexpr int CARD_LEN = 80;           // characters in one header card
 constexpr int CARDS_PER_BLOCK = 36;    // cards in one header block
 constexpr int MAX_AXIS = 8192;         // extent of the image plane along each axis
 
+// Most header blocks the reader takes while it looks for END (28.8 MB,
+// 360000 cards; real headers have at most a few hundred blocks). Without a
+// bound a file with no END, such as /dev/zero, would grow the chain until
+// memory ran out.
+constexpr int MAX_HEADER_BLOCKS = 10000;
+
 // Smallest value buffer that fits_find_key may be given; fits_find_key_n
 // needs the larger of its n and 71 bytes.
 constexpr int VALUE_BUF_LEN = 85;
@@ -109,7 +115,8 @@ char* fits_insert_card(const char* key_name, const char* value, const char* comm
 
 // Reads a two-axis FITS image. Results: 0 read; 1 cannot open; -1 out of
 // memory; -2 a header block came short; -3 not an accepted two-axis image
-// (or too large for the plane); -4 BITPIX not supported.
+// (or too large for the plane, or no END within MAX_HEADER_BLOCKS); -4
+// BITPIX not supported.
 int fits_read(const char* file_name, FitsHeader& header, ImagePlane& plane);
 
 // Writes header chain and data as a new FITS file (nothing after the data).

@@ -109,6 +109,10 @@ int read_rest_of_header(int fd, FitsHeader& header) {
     int64_t blocks_before = 0;
     int32_t end_in_block = fits_find_key(last, "END", value);
     while (end_in_block < 0) {
+        if (blocks_before + 1 >= MAX_HEADER_BLOCKS) {
+            std::printf("rf: Error - no END card in the first %d header blocks\n", MAX_HEADER_BLOCKS);
+            return READ_NOT_FITS;
+        }
         if (int rc = read_header_block(fd, last->link)) return rc;
         last = last->link;
         ++blocks_before;

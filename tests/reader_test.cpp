@@ -1,7 +1,10 @@
 // fits_read on files built byte by byte.
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <random>
+
+#include <unistd.h>
 
 #include "support.hpp"
 
@@ -71,6 +74,39 @@ TEST(Reader, HeaderChainEndsWithTheBlockHoldingEnd) {
         EXPECT_EQ(h.ncards, static_cast<int16_t>(c.cards_before_end + 1));
         EXPECT_EQ(test::plane_a()[0][0], -7.0f);
         EXPECT_EQ(test::plane_a()[1][0], 9.0f);
+        fits_free_header(h);
+    }
+}
+
+// A header is read up to MAX_HEADER_BLOCKS blocks looking for END, and no
+// further: a file without END (here NUL blocks, as /dev/zero gives) is
+// refused once the bound is reached instead of filling memory.
+TEST(Reader, HeaderBlocksAreBounded) {
+    test::TempDir dir;
+    const std::string path = dir.file("long.fits");
+    for (const int end_block : {MAX_HEADER_BLOCKS, MAX_HEADER_BLOCKS + 1}) {
+        test::write_file(path, test::header_blocks(test::basic_cards(8, 1, 1)));
+        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(end_block + 1) * FITS_BLOCK), 0);
+        const std::string end = test::card("END");
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(end_block - 1) * FITS_BLOCK);
+        f.write(end.data(), CARD_LEN);
+        f.close();
+
+        FitsHeader h;
+        int result = 0;
+        const std::string out = test::captured_stdout([&] { result = fits_read(path.c_str(), h, test::plane_a()); });
+        int blocks = 0;
+        for (HeaderBlock* b = h.blocks; b != nullptr; b = b->link) ++blocks;
+        EXPECT_EQ(blocks, MAX_HEADER_BLOCKS);
+        if (end_block == MAX_HEADER_BLOCKS) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(out, "");
+        } else {
+            EXPECT_EQ(result, -3);
+            EXPECT_EQ(out, "rf: Error - no END card in the first " + std::to_string(MAX_HEADER_BLOCKS) +
+                               " header blocks\n");
+        }
         fits_free_header(h);
     }
 }

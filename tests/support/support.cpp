@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <poll.h>
 #include <cmath>
@@ -34,21 +35,36 @@ void remove_tree(const std::string& path) {
     }
 }
 
+int64_t now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void append_be(std::string& out, uint64_t bits, int size) {
     for (int i = size - 1; i >= 0; --i) out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
 }
 
 // Reads both pipes until both are closed, so neither can fill up and stall
-// the child.
-void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+// the child. With a deadline (ms since the epoch of steady_clock, 0 for
+// none) the child is killed when it has not closed them by then.
+bool drain(int out_fd, int err_fd, std::string& out, std::string& err, pid_t pid, int64_t deadline_ms) {
     pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     int open_count = 2;
+    bool killed = false;
     char buf[4096];
     while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        int wait_ms = -1;
+        if (deadline_ms > 0 && !killed) wait_ms = static_cast<int>(std::max<int64_t>(0, deadline_ms - now_ms()));
+        const int ready = ::poll(fds, 2, wait_ms);
+        if (ready < 0) {
             if (errno == EINTR) continue;
-            return;
+            return killed;
+        }
+        if (ready == 0) {  // deadline passed
+            ::kill(pid, SIGKILL);
+            killed = true;
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -61,6 +77,7 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
             }
         }
     }
+    return killed;
 }
 
 }  // namespace
@@ -202,7 +219,7 @@ ImagePlane& plane_b() {
     return plane;
 }
 
-RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+Process start(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
     int out_pipe[2];
     int err_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
@@ -232,14 +249,25 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    return Process{pid, out_pipe[0], err_pipe[0]};
+}
+
+RunResult finish(Process& process, int timeout_ms) {
     RunResult result;
-    drain(out_pipe[0], err_pipe[0], result.output, result.errors);
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
+    const int64_t deadline = timeout_ms > 0 ? now_ms() + timeout_ms : 0;
+    result.timed_out = drain(process.out_fd, process.err_fd, result.output, result.errors, process.pid, deadline);
+    ::close(process.out_fd);
+    ::close(process.err_fd);
     int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
+    ::waitpid(process.pid, &wstatus, 0);
+    process = Process{};
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     return result;
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+    Process process = start(program, args, options);
+    return finish(process, options.timeout_ms);
 }
 
 }  // namespace test

@@ -67,12 +67,28 @@ struct RunResult {
     int status = -1;     // exit status, or -1 if the program did not exit normally
     std::string output;  // standard output
     std::string errors;  // standard error
+    bool timed_out = false;  // killed after RunOptions::timeout_ms
 };
 
 struct RunOptions {
     std::string cwd;              // folder to run in (default: current)
     int64_t file_size_limit = -1; // RLIMIT_FSIZE in bytes, -1 for none
+    int timeout_ms = 0;           // kill the program after this long; 0 for never
 };
+
+// A program started and not yet waited for.
+struct Process {
+    int pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+};
+
+// Starts `program` with `args`; finish() collects it.
+Process start(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Collects stdout, stderr and the exit status of a started program, killing
+// it once timeout_ms have passed (when not 0).
+RunResult finish(Process& process, int timeout_ms = 0);
 
 // Runs `program` with `args`, collecting stdout, stderr and exit status.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
