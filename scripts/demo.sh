@@ -5,9 +5,18 @@
 # back together and writes before/after pictures.
 #   scripts/demo.sh [output folder]      (default: build/demo-output)
 set -euo pipefail
+# The output folder is taken relative to where the demo is started.
+out=$(realpath -m "${1:-$(dirname "$0")/../build/demo-output}")
 cd "$(dirname "$0")/.."
 root=$(pwd)
-out=${1:-build/demo-output}
+
+# The demo writes only into a folder of its own: a new or empty one, or one
+# it made before (it holds the marker file).
+marker=.fitsquad-demo
+if [ -d "$out" ] && [ -n "$(ls -A "$out")" ] && [ ! -e "$out/$marker" ]; then
+    echo "demo: $out is not empty and was not made by the demo; give a new folder"
+    exit 1
+fi
 
 echo "== building (build/demo)"
 cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DFITSQUAD_TESTS=OFF >/dev/null
@@ -21,7 +30,8 @@ boxpatch=$bin/boxpatch/boxpatch
 
 mkdir -p "$out"
 cd "$out"
-rm -f frame.fits frame.[abcd].fits ./*.ppm
+touch "$marker"
+rm -f frame.fits frame.[abcd].fits frame-original.fits before.ppm after.ppm channel-b-before.ppm channel-b-after.ppm
 stretch=(-p 0.5 99.5)  # a few hot pixels must not flatten the picture
 
 echo "== a synthetic frame"

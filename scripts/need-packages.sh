@@ -17,12 +17,16 @@ done
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    if apt-get install -y -q --no-install-recommends "${missing[@]}" >/tmp/need-packages.log 2>&1 ||
-       { apt-get update -q >>/tmp/need-packages.log 2>&1 &&
-         apt-get install -y -q --no-install-recommends "${missing[@]}" >>/tmp/need-packages.log 2>&1; }; then
+    log=$(mktemp /tmp/need-packages.XXXXXX.log)
+    # Another install running at the same time holds the package lock: wait for it.
+    apt=(apt-get -q -o DPkg::Lock::Timeout=600)
+    if "${apt[@]}" install -y --no-install-recommends "${missing[@]}" >"$log" 2>&1 ||
+       { "${apt[@]}" update >>"$log" 2>&1 &&
+         "${apt[@]}" install -y --no-install-recommends "${missing[@]}" >>"$log" 2>&1; }; then
+        rm -f "$log"
         exit 0
     fi
-    echo "error: could not install ${missing[*]} (see /tmp/need-packages.log)"
+    echo "error: could not install ${missing[*]} (see $log)"
     exit 1
 fi
 echo "missing Debian packages: ${missing[*]} (install with: sudo apt-get install ${missing[*]})"
