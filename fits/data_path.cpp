@@ -54,7 +54,10 @@ ReadSummary read_data(int fd, const DataLayout& layout, ImagePlane& plane) {
     uint8_t* const bytes = band_bytes;
     float* const values = band_values;
 
-    fits_prepare_plane(plane, layout.naxis1);
+    if (width > 0) {
+        const int64_t rows = (layout.image_items + width - 1) / width;
+        fits_prepare_plane(plane, layout.naxis1, static_cast<int32_t>(rows));
+    }
     ReadSummary summary{0, -INFINITY, INFINITY};
     int64_t bytes_read = 0;
     bool ended = false;

@@ -32,8 +32,8 @@ void advise(uintptr_t first, uintptr_t last, int advice) {
 
 }  // namespace
 
-void fits_prepare_plane(ImagePlane& plane, int32_t columns) {
-    if (columns <= 0) return;
+void fits_prepare_plane(ImagePlane& plane, int32_t columns, int32_t rows) {
+    if (columns <= 0 || rows < PREPARED_ROWS) return;
     columns = std::min<int32_t>(columns, MAX_AXIS);
     const auto begin = reinterpret_cast<uintptr_t>(&plane[0][0]);
     const uintptr_t plane_end = begin + sizeof(ImagePlane);

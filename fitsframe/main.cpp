@@ -113,7 +113,7 @@ void add_stars(const Frame& frame, std::mt19937& random) {
 
 void fill_frame(const Frame& frame, const ChannelBox& box) {
     std::mt19937 random(frame.seed);
-    fits_prepare_plane(plane, frame.width);
+    fits_prepare_plane(plane, frame.width, frame.height);
     for (int32_t x = 0; x < frame.width; ++x)
         for (int32_t y = 0; y < frame.height; ++y)
             plane[x][y] = static_cast<float>(kSky * (1.0 + 0.15 * y / frame.height + 0.05 * x / frame.width));

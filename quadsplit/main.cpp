@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     fits_set_card("NAXIS1", std::to_string(channel_width).c_str(), NAXIS1_COMMENT, header);
     fits_insert_card(CHANNEL_KEY, "1", CHANNEL_COMMENT, header);
 
-    fits_prepare_plane(channel_plane, channel_width);
+    fits_prepare_plane(channel_plane, channel_width, header.naxis2);
     bool write_failed = false;
     for (int c = 0; c < channels::COUNT; ++c) {
         if (c > 0) fits_set_card(CHANNEL_KEY, std::to_string(c + 1).c_str(), CHANNEL_COMMENT, header);
