@@ -51,15 +51,15 @@ struct FitsHeader {
 using ImagePlane = float[MAX_AXIS][MAX_AXIS];
 
 // Makes the first `rows` of columns 0..columns-1 of the plane fast to fill:
-// backed by 2 MiB pages where the plane is aligned to PLANE_ALIGNMENT, and
-// populated at once instead of page by page on first touch. That takes
-// whole columns, so it is done only when the rows fill a good part of each
-// (at least PREPARED_ROWS); shorter images are left to ordinary page faults,
-// which take only the memory they touch. Values are kept and nothing
-// observable changes. fits_read does it for the image it reads; a program
-// that fills a plane itself calls it first.
+// their memory is populated at once instead of page by page on first touch.
+// Images of at least PREPARED_ROWS rows get whole columns on 2 MiB pages
+// (where the plane is aligned to PLANE_ALIGNMENT); shorter ones get just the
+// ordinary pages their rows touch, so a short, wide image does not take a
+// full plane's memory. Values are kept and nothing observable changes.
+// fits_read does it for the image it reads; a program that fills a plane
+// itself calls it first.
 constexpr std::size_t PLANE_ALIGNMENT = 2 * 1024 * 1024;
-constexpr int32_t PREPARED_ROWS = MAX_AXIS / 4;
+constexpr int32_t PREPARED_ROWS = MAX_AXIS / 8;
 void fits_prepare_plane(ImagePlane& plane, int32_t columns, int32_t rows);
 
 // The library runs in one of two configurations, chosen by the program at

@@ -33,14 +33,28 @@ void advise(uintptr_t first, uintptr_t last, int advice) {
 }  // namespace
 
 void fits_prepare_plane(ImagePlane& plane, int32_t columns, int32_t rows) {
-    if (columns <= 0 || rows < PREPARED_ROWS) return;
+    if (columns <= 0 || rows <= 0) return;
     columns = std::min<int32_t>(columns, MAX_AXIS);
+    rows = std::min<int32_t>(rows, MAX_AXIS);
     const auto begin = reinterpret_cast<uintptr_t>(&plane[0][0]);
     const uintptr_t plane_end = begin + sizeof(ImagePlane);
+    const uintptr_t first_page = round_up(begin, kPageBytes);
+    const uintptr_t last_page = round_down(plane_end, kPageBytes);
+    if (rows < PREPARED_ROWS) {
+        // A short image: only the pages its rows touch, column by column, on
+        // ordinary pages, so that the memory taken stays what is used.
+        for (int32_t x = 0; x < columns; ++x) {
+            const auto column = reinterpret_cast<uintptr_t>(&plane[x][0]);
+            const uintptr_t used_end = column + static_cast<uintptr_t>(rows) * sizeof(float);
+            advise(std::max(round_down(column, kPageBytes), first_page),
+                   std::min(round_up(used_end, kPageBytes), last_page), kPopulateWrite);
+        }
+        return;
+    }
     const uintptr_t end = reinterpret_cast<uintptr_t>(&plane[columns - 1][0]) + sizeof plane[0];
     // Huge pages only over whole 2 MiB stretches of the plane; an aligned
     // plane is made of them, and the last stretch may reach past `end`.
     advise(round_up(begin, PLANE_ALIGNMENT), std::min(round_up(end, PLANE_ALIGNMENT), round_down(plane_end, PLANE_ALIGNMENT)),
            MADV_HUGEPAGE);
-    advise(round_up(begin, kPageBytes), round_down(end, kPageBytes), kPopulateWrite);
+    advise(first_page, std::min(round_down(end, kPageBytes), last_page), kPopulateWrite);
 }
