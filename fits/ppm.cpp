@@ -7,6 +7,7 @@
 
 #include "fits.hpp"
 #include "replace_file.hpp"
+#include "write_failures.hpp"
 
 using namespace fits_internal;
 
@@ -46,7 +47,7 @@ bool write_rows(int fd, const FitsHeader& header, const ImagePlane& plane) {
 
 int fits_write_ppm(const char* file_name, const FitsHeader& header, const ImagePlane& plane) {
     if (header.blocks == nullptr) {
-        std::puts("rf: Error - no header block defined, file not written");
+        std::puts(NO_HEADER_CHAIN_LINE);
         return WRITE_FAILED;
     }
     // Axis lengths of 0 or below give the text header alone; longer axes than
@@ -58,7 +59,7 @@ int fits_write_ppm(const char* file_name, const FitsHeader& header, const ImageP
     }
     FileReplacement out;
     if (!out.open(file_name, false)) {
-        std::puts("wf: Error opening file for writing");
+        std::puts(CANNOT_OPEN_LINE);
         return WRITE_FAILED;
     }
     const std::string text_header =

@@ -12,6 +12,7 @@
 #include "pixel_codec.hpp"
 #include "posix_io.hpp"
 #include "replace_file.hpp"
+#include "write_failures.hpp"
 
 using namespace fits_internal;
 
@@ -69,7 +70,7 @@ bool copy_tail(const std::string& old_file, int64_t offset, int out_fd) {
 
 int write_image(const char* file_name, const FitsHeader& header, const ImagePlane& plane, bool keep_tail) {
     if (header.blocks == nullptr) {
-        std::puts("rf: Error - no header block defined, file not written");
+        std::puts(NO_HEADER_CHAIN_LINE);
         return WRITE_FAILED;
     }
     DataLayout layout{};
@@ -77,7 +78,7 @@ int write_image(const char* file_name, const FitsHeader& header, const ImagePlan
 
     FileReplacement out;
     if (!out.open(file_name, keep_tail)) {
-        std::puts("wf: Error opening file for writing");
+        std::puts(CANNOT_OPEN_LINE);
         return WRITE_FAILED;
     }
     int64_t header_bytes = 0;
