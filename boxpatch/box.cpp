@@ -18,32 +18,25 @@ void clamp_and_order(BoxLimits& box, int32_t naxis1, int32_t naxis2) {
     if (box.y1 > box.y2) std::swap(box.y1, box.y2);
 }
 
-void interpolate_box(const BoxLimits& box, ImagePlane& plane) {
-    // Column X (from 1) is plane column X - 1: the left neighbour x1 - 1 is
-    // plane column x1 - 2 and the right neighbour x2 + 1 is plane column x2.
-    // Rows are independent; the plane is walked column by column so that
-    // every access runs along a contiguous column.
-    const int32_t first_row = box.y1 - 1;
-    const size_t rows = static_cast<size_t>(box.y2 - box.y1 + 1);
-    const float* right = plane[box.x2] + first_row;
+template <typename T>
+void interpolate_row(const BoxLimits& box, T* columns) {
+    // columns[i] is column first + i; the box's columns follow the left
+    // neighbour, and the right neighbour ends the row.
+    const int32_t first = first_column_read(box);
+    T* const patched = columns + (box.x1 - first);
+    const T right = columns[box.x2 + 1 - first];
     if (box.x1 < 2) {  // no left neighbour: the row takes the right one's value
-        for (int32_t x = box.x1; x <= box.x2; ++x) std::copy(right, right + rows, plane[x - 1] + first_row);
+        std::fill(patched, patched + (box.x2 - box.x1 + 1), right);
         return;
     }
-    const float width = static_cast<float>(box.x2 - box.x1 + 1);
-    const float* left_column = plane[box.x1 - 2] + first_row;
-    float left[MAX_AXIS];
-    float step[MAX_AXIS];
-    for (size_t r = 0; r < rows; ++r) {
-        left[r] = left_column[r];
-        step[r] = (right[r] - left[r]) / width;
-    }
+    const T left = columns[0];
+    const T width = static_cast<T>(box.x2 - box.x1 + 1);
+    const T step = (right - left) / width;
     for (int32_t x = box.x1; x <= box.x2; ++x) {
-        const float weight = static_cast<float>(x - box.x1 + 1);
-        float* column = plane[x - 1] + first_row;
-        for (size_t r = 0; r < rows; ++r) {
-            const float offset = weight * step[r];
-            column[r] = offset + left[r];
-        }
+        const T offset = static_cast<T>(x - box.x1 + 1) * step;
+        patched[x - box.x1] = offset + left;
     }
 }
+
+template void interpolate_row<float>(const BoxLimits& box, float* columns);
+template void interpolate_row<double>(const BoxLimits& box, double* columns);

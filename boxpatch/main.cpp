@@ -1,9 +1,12 @@
 // boxpatch: repairs a box of pixels in FITS images by interpolation along
 // rows. Arguments are handled strictly from left to right: -b x1 x2 y1 y2
 // sets the box for the file names after it, and each file name is read,
-// patched and written back when it is reached.
+// patched and written back when it is reached. Rows outside the box are
+// copied as they are in the file; only the box's pixels are computed.
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "args.hpp"
 #include "box.hpp"
@@ -24,16 +27,19 @@ constexpr const char* USAGE =
     "                   decimal, 0x hexadecimal or 0 octal. A later -b sets the\n"
     "                   box for the files after it.\n"
     "\n"
+    "Every pixel outside the box keeps the bytes it had. BITPIX 8, 16, 32, -32\n"
+    "and -64 are read; the box is computed in single precision, or in double\n"
+    "precision for BITPIX -64.\n"
+    "\n"
     "Limits are clamped to 1..N-1 of each axis and put in order; the clamped\n"
     "limits carry over to later files. Exit status 0, or 1 when a file cannot be\n"
     "read or written.\n"
     "  --help      this text\n"
     "  --version   the version\n";
 
-alignas(PLANE_ALIGNMENT) ImagePlane plane;  // the one image plane, reused for every file
-
 struct Run {
     FitsHeader header;
+    FitsInput input;
     bool write_failed = false;
 };
 
@@ -43,10 +49,37 @@ int fail(Run& run, const char* line) {
     return 1;
 }
 
+// Patches the box's rows, band by band: each row's pixels from the left
+// neighbour to the right one are taken as values of type T, interpolated and
+// put back as items.
+template <typename T, typename Decode, typename Encode>
+void patch_rows(Run& run, const BoxLimits& box, FitsOutput& out, Decode decode, Encode encode) {
+    FitsInput& in = run.input;
+    const int bpp = run.header.bytes_per_pixel;
+    const int32_t first = first_column_read(box);
+    const int32_t read_count = last_column_read(box) - first + 1;
+    const int64_t band_rows = std::min<int64_t>(fits_band_rows(in.row_bytes), box.y2 - box.y1 + 1);
+    std::vector<uint8_t> band(static_cast<size_t>(band_rows * in.row_bytes));
+    std::vector<T> values(static_cast<size_t>(read_count));
+    for (int64_t left = box.y2 - box.y1 + 1; left > 0;) {
+        const int64_t rows = fits_read_rows(in, band.data(), std::min(band_rows, left));
+        for (int64_t r = 0; r < rows; ++r) {
+            uint8_t* const items = band.data() + r * in.row_bytes + static_cast<int64_t>(first - 1) * in.item_size;
+            decode(bpp, items, values.data(), values.size());
+            interpolate_row(box, values.data());
+            const int32_t skip = box.x1 - first;  // the left neighbour stays as it was
+            encode(bpp, values.data() + skip, items + skip * in.item_size, static_cast<size_t>(box.x2 - box.x1 + 1));
+        }
+        fits_write_rows(out, band.data(), rows * in.row_bytes);
+        left -= rows;
+        if (rows == 0) break;
+    }
+}
+
 // Reads, patches and writes back one file. Returns -1 to go on, or the exit
 // status.
 int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& name) {
-    if (fits_read(name.c_str(), run.header, plane) != 0)
+    if (fits_open_image(name.c_str(), run.header, run.input) != 0)
         return fail(run, "Error reading FITS file, program terminating.");
     if (!limits_given) return fail(run, "Error - must specify limits with -b");
     if (run.header.naxis1 < 2) {
@@ -56,9 +89,18 @@ int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& n
         return 1;
     }
     clamp_and_order(box, run.header.naxis1, run.header.naxis2);
-    interpolate_box(box, plane);
-    if (fits_rewrite(name.c_str(), run.header, plane) != 0) run.write_failed = true;
+
+    FitsOutput out;
+    fits_create_image(name.c_str(), run.header, out, FitsTail::keep);
+    fits_copy_rows(run.input, out, box.y1 - 1);
+    if (run.header.bytes_per_pixel == -8)
+        patch_rows<double>(run, box, out, fits_items_to_doubles, fits_doubles_to_items);
+    else
+        patch_rows<float>(run, box, out, fits_items_to_floats, fits_floats_to_items);
+    fits_copy_rows(run.input, out, run.input.rows - run.input.next_row);
+    if (fits_finish_image(out) != 0) run.write_failed = true;
     fits_free_header(run.header);
+    fits_close_image(run.input);
     return -1;
 }
 

@@ -32,4 +32,12 @@ bool name_usable(const std::string& image_name);
 // The file name of channel c (0 to 3) of an image whose name is usable.
 std::string file_name(const std::string& image_name, int channel);
 
+// Rows of raw items (item_size bytes each, copied as they are).
+// Deals an image row's items out to the four channel rows: item k of
+// channel c is image item 4k + c, for k below channel_width.
+void split_row(const uint8_t* image_row, int item_size, int32_t channel_width, uint8_t* const channel_rows[COUNT]);
+
+// Puts items 0..count-1 of a channel row back at image items 4k + c.
+void merge_row(const uint8_t* channel_row, int channel, int item_size, int32_t count, uint8_t* image_row);
+
 }  // namespace channels

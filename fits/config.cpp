@@ -10,7 +10,7 @@ FitsConfig fits_config() { return current; }
 
 namespace fits_internal {
 
-long lowest_bitpix() { return current == FitsConfig::quadsplit ? -64 : -32; }
+long lowest_bitpix() { return current == FitsConfig::quadsplit ? MOST_NEGATIVE_BITPIX : -32; }
 
 bool double_items_enabled() { return current == FitsConfig::quadsplit; }
 

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 constexpr int FITS_BLOCK = 2880;       // bytes in one FITS block, header or data
 constexpr int CARD_LEN = 80;           // characters in one header card
@@ -45,26 +47,17 @@ struct FitsHeader {
     int16_t ncards = 0;            // card counter (see the card routines)
     int16_t card_slot = 0;         // position 1..36 of the next card writer call
     HeaderBlock* blocks = nullptr; // the header chain, or null
+    int64_t data_end = -1;         // offset just past the data blocks of the file read,
+                                   // where what follows them begins; -1 if none was read
 };
 
 // Pixel (x, y) of an image is plane[x][y]: each column is contiguous.
 using ImagePlane = float[MAX_AXIS][MAX_AXIS];
 
-// Makes the first `rows` of columns 0..columns-1 of the plane fast to fill:
-// their memory is populated at once instead of page by page on first touch.
-// Images of at least PREPARED_ROWS rows get whole columns on 2 MiB pages
-// (where the plane is aligned to PLANE_ALIGNMENT); shorter ones get just the
-// ordinary pages their rows touch, so a short, wide image does not take a
-// full plane's memory. Values are kept and nothing observable changes.
-// fits_read does it for the image it reads; a program that fills a plane
-// itself calls it first.
-constexpr std::size_t PLANE_ALIGNMENT = 2 * 1024 * 1024;
-constexpr int32_t PREPARED_ROWS = MAX_AXIS / 8;
-void fits_prepare_plane(ImagePlane& plane, int32_t columns, int32_t rows);
-
 // The library runs in one of two configurations, chosen by the program at
-// start. The quadsplit configuration also reads and writes BITPIX -64
-// (double items) and words its warning for a short data block differently.
+// start. In the quadsplit configuration fits_read and fits_write also take
+// BITPIX -64 (double items, held in the plane in single precision); the
+// warning for a short data block is worded differently in each.
 enum class FitsConfig { common, quadsplit };
 void fits_set_config(FitsConfig config);
 FitsConfig fits_config();
@@ -128,8 +121,105 @@ int fits_read(const char* file_name, FitsHeader& header, ImagePlane& plane);
 int fits_write(const char* file_name, const FitsHeader& header, const ImagePlane& plane);
 
 // Replaces a file that was read with fits_read into this same record: header
-// chain, new data, then every byte that followed the old data blocks.
+// chain, new data, then every byte that followed the old data blocks (from
+// data_end of the file as read, whatever the chain has become since).
 int fits_rewrite(const char* file_name, const FitsHeader& header, const ImagePlane& plane);
+
+// ---------------------------------------------------------------------------
+// Streaming: an image's data moved row by row as raw items in the file's own
+// encoding (big-endian), in bands as large as the caller likes, without an
+// image plane. fits_read and fits_write are built on it.
+
+// An image opened for reading its data. Owns the open file.
+struct FitsInput {
+    FitsInput() = default;
+    FitsInput(const FitsInput&) = delete;
+    FitsInput& operator=(const FitsInput&) = delete;
+    ~FitsInput();
+
+    int fd = -1;              // the data's source: the file, or a copy of its data
+    int32_t item_size = 0;    // bytes of one item, |bytes_per_pixel|
+    int64_t row_bytes = 0;    // bytes of one row of items
+    int64_t rows = 0;         // rows of the image (NAXIS2)
+    int64_t next_row = 0;     // the row that the next read or copy starts at
+    int64_t data_offset = 0;  // where the items begin in fd
+    int64_t present = 0;      // item bytes that the file holds, whole items only;
+                              // the items after them read as zero
+};
+
+// Opens an image: the same header chain, checks, lines and results as
+// fits_read, in the same order, and the lines for data blocks that come
+// short, but no data are read. BITPIX down to -64 is accepted in either
+// configuration. On success `input` is ready at row 0.
+int fits_open_image(const char* file_name, FitsHeader& header, FitsInput& input);
+
+// Reads the next `rows` rows (fewer at the end) as raw items into `items`,
+// which holds rows * row_bytes bytes. Returns the number of rows read.
+int64_t fits_read_rows(FitsInput& input, uint8_t* items, int64_t rows);
+
+// Closes the file; also done when the record goes.
+void fits_close_image(FitsInput& input);
+
+// Rows in one band of a stream: about BAND_BYTES of items, at least one row.
+// Small enough for the caches, large enough that each read or write of the
+// kernel moves a useful amount.
+constexpr int64_t BAND_BYTES = 1 << 20;
+inline int64_t fits_band_rows(int64_t row_bytes) { return row_bytes > 0 && row_bytes < BAND_BYTES ? BAND_BYTES / row_bytes : 1; }
+
+namespace fits_internal {
+class FileReplacement;
+}
+
+// A file being written to replace another atomically: nothing is visible
+// under its name until fits_finish_image puts it in place.
+struct FitsOutput {
+    FitsOutput();
+    FitsOutput(const FitsOutput&) = delete;
+    FitsOutput& operator=(const FitsOutput&) = delete;
+    ~FitsOutput();  // an unfinished file is removed
+
+    std::unique_ptr<fits_internal::FileReplacement> file;
+    int64_t data_bytes = 0;    // bytes of the data blocks
+    int64_t written = 0;       // data bytes written so far
+    int64_t tail_offset = -1;  // what to keep of the old file after its data, or -1
+    std::string failure;       // the line that fits_finish_image prints, once one happened
+};
+
+// What follows the data: nothing, or the bytes that followed the data blocks
+// of the file as read (from the record's data_end).
+enum class FitsTail { none, keep };
+
+// Starts writing `file_name`: writes the header chain, after which the data
+// blocks that header.npixels and bytes_per_pixel ask for are written by
+// fits_write_rows and fits_copy_rows. Prints nothing: a failure is kept and
+// reported by fits_finish_image, and later writes do nothing.
+void fits_create_image(const char* file_name, const FitsHeader& header, FitsOutput& out, FitsTail tail);
+
+// Appends raw items (big-endian) to the data; bytes beyond the data blocks
+// are dropped.
+void fits_write_rows(FitsOutput& out, const uint8_t* items, int64_t bytes);
+
+// Appends the input's next `rows` rows unchanged, inside the kernel where
+// the file holds them; missing items are written as zero.
+void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows);
+
+// Fills the data blocks up with zero bytes, appends the kept tail and puts
+// the file in place. Returns 0, or -1 after the line of the first failure
+// ("wf: Error opening file for writing", "wf:  Error writing FITS file", or
+// the refusal of a record without a chain or of an encoding).
+int fits_finish_image(FitsOutput& out);
+
+// Pixel values of raw items of the type bytes_per_pixel chooses, and items
+// made from values by the writer's rules: integers truncated toward zero,
+// wrapped to 8 and 16 bits, saturated at 2147483647 for 32 bits (NaN and
+// values below -2^31 give -2147483648); single precision rounded to
+// nearest; double precision exact. The float forms keep single-precision
+// items' bit patterns, NaN payloads included. False, doing nothing, when
+// there is no such item type.
+bool fits_items_to_floats(int bytes_per_pixel, const uint8_t* items, float* values, size_t n);
+bool fits_floats_to_items(int bytes_per_pixel, const float* values, uint8_t* items, size_t n);
+bool fits_items_to_doubles(int bytes_per_pixel, const uint8_t* items, double* values, size_t n);
+bool fits_doubles_to_items(int bytes_per_pixel, const double* values, uint8_t* items, size_t n);
 
 // Writes the image as a grey binary PPM picture ("P6", maximum 255): rows
 // from y = naxis2 - 1 down to 0, each pixel's value cut toward zero to a

@@ -19,9 +19,13 @@ struct ItemEncoding {
     int item_size;  // bytes of one item in the file
 };
 
-// The encoding for bytes_per_pixel in the current configuration, or null
-// when there is none (0, 3, -1, -2, -3, ..., and -8 outside quadsplit).
+// The encoding for bytes_per_pixel, or null when there is none (0, 3, -1,
+// -2, -3, -5, -6, -7 and anything beyond).
 const ItemEncoding* find_encoding(int bytes_per_pixel);
+
+// The same for an image plane, whose single-precision values hold double
+// items (-8) only in the quadsplit configuration.
+const ItemEncoding* find_plane_encoding(int bytes_per_pixel);
 
 inline int items_per_block(const ItemEncoding& enc) { return FITS_BLOCK / enc.item_size; }
 
@@ -34,5 +38,12 @@ void decode_items(const ItemEncoding& enc, uint8_t* items, float* values, size_t
 // -2147483648) and keep its low 8, 16 or 32 bits: values wrap, never clamp,
 // except that 32-bit items take 2147483647 for 2^31 and above.
 void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, size_t n);
+
+// The same rules in double precision: every item's exact value, and items
+// made from doubles (integers truncated and wrapped or saturated as above,
+// single-precision items rounded to nearest, double items exact). `items`
+// is only read.
+void decode_items(const ItemEncoding& enc, const uint8_t* items, double* values, size_t n);
+void encode_items(const ItemEncoding& enc, const double* values, uint8_t* items, size_t n);
 
 }  // namespace fits_internal

@@ -1,5 +1,6 @@
 #include "posix_io.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -49,6 +50,18 @@ size_t read_full(int fd, void* buf, size_t size) {
     return done;
 }
 
+size_t pread_full(int fd, void* buf, size_t size, int64_t offset) {
+    auto* p = static_cast<char*>(buf);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 bool write_full(int fd, const void* buf, size_t size) {
     const auto* p = static_cast<const char*>(buf);
     size_t done = 0;
@@ -57,6 +70,44 @@ bool write_full(int fd, const void* buf, size_t size) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+namespace {
+constexpr size_t kCopyChunk = 256 * 1024;
+}
+
+int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size) {
+    int64_t done = 0;
+    // copy_file_range moves page-cache pages without a trip through user
+    // memory. Files it cannot pair (other file systems, a memfd) and any
+    // failure fall through to the buffered copy, which reports a failed write.
+    while (done < size) {
+        loff_t from = offset + done;
+        const ssize_t n = ::copy_file_range(in_fd, &from, out_fd, nullptr, static_cast<size_t>(size - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        if (n == 0) return done;  // the input ended
+        done += n;
+    }
+    static char chunk[kCopyChunk];
+    while (done < size) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(kCopyChunk, size - done));
+        const size_t got = pread_full(in_fd, chunk, want, offset + done);
+        if (!write_full(out_fd, chunk, got)) return -1;
+        done += static_cast<int64_t>(got);
+        if (got < want) break;
+    }
+    return done;
+}
+
+bool write_zeros(int fd, int64_t size) {
+    static const char zeros[kCopyChunk] = {};
+    while (size > 0) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(sizeof zeros, size));
+        if (!write_full(fd, zeros, n)) return false;
+        size -= static_cast<int64_t>(n);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace fits_internal {
 
@@ -34,7 +35,19 @@ UniqueFd open_for_reading(const char* path);
 // returns the number of bytes read.
 size_t read_full(int fd, void* buf, size_t size);
 
+// The same from a given offset, leaving the file offset alone.
+size_t pread_full(int fd, void* buf, size_t size, int64_t offset);
+
 // Writes all `size` bytes; false when any could not be written.
 bool write_full(int fd, const void* buf, size_t size);
+
+// Appends `size` bytes of in_fd, from `offset` on, to out_fd: inside the
+// kernel where the two files allow it, otherwise through a buffer. Returns
+// the number of bytes copied, fewer when in_fd ends first, or -1 when
+// writing failed.
+int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size);
+
+// Appends `size` zero bytes to fd; false when writing failed.
+bool write_zeros(int fd, int64_t size);
 
 }  // namespace fits_internal

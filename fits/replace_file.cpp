@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "interrupt_cleanup.hpp"
+
 namespace fits_internal {
 
 namespace {
@@ -56,8 +58,7 @@ std::string follow_links(std::string path) {
 }
 
 // In a sticky folder (such as /tmp) only the owner of a file, of the folder,
-// or root may rename over it; anyone else who may write the file writes it
-// where it is.
+// or root may rename over it.
 bool rename_forbidden(const std::string& target, const struct stat& file) {
     const uid_t me = ::geteuid();
     if (me == 0 || file.st_uid == me) return false;
@@ -77,11 +78,16 @@ bool name_too_long(const std::string& path) {
 
 }  // namespace
 
-FileReplacement::~FileReplacement() {
-    if (!temp_path_.empty()) {
-        fd_.close();
-        ::unlink(temp_path_.c_str());
-    }
+FileReplacement::~FileReplacement() { abandon(); }
+
+void FileReplacement::abandon() {
+    fd_.close();
+    if (temp_path_.empty()) return;
+    CleanupSignalsBlocked blocked;
+    ::unlink(temp_path_.c_str());
+    unregister_temp_file(cleanup_slot_);
+    cleanup_slot_ = -1;
+    temp_path_.clear();
 }
 
 bool FileReplacement::open(const char* target, bool keep_existing_bytes) {
@@ -102,19 +108,21 @@ bool FileReplacement::open(const char* target, bool keep_existing_bytes) {
     if (exists) {
         if (!S_ISREG(st.st_mode)) return open_in_place(keep_existing_bytes);
         if (::access(target_path_.c_str(), W_OK) != 0) return false;
-        if (rename_forbidden(target_path_, st)) return open_in_place(keep_existing_bytes);
+        if (rename_forbidden(target_path_, st)) return false;
     }
 
+    CleanupSignalsBlocked blocked;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        const std::string name = temp_name_for(target_path_, attempt);
+        std::string name = temp_name_for(target_path_, attempt);
         fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd_) {
-            temp_path_ = name;
+            temp_path_ = std::move(name);
+            cleanup_slot_ = register_temp_file(temp_path_.c_str());
             break;
         }
-        if (errno != EEXIST) break;
+        if (errno != EEXIST) return false;
     }
-    if (!fd_) return open_in_place(keep_existing_bytes);
+    if (!fd_) return false;
 
     if (exists) keep_owner_and_mode(fd_.get(), st);
     return true;
@@ -133,8 +141,12 @@ bool FileReplacement::commit() {
     const bool closed = fd_.close();
     if (temp_path_.empty()) return closed;
     const bool placed = closed && ::rename(temp_path_.c_str(), target_path_.c_str()) == 0;
-    if (!placed) ::unlink(temp_path_.c_str());
-    temp_path_.clear();
+    if (placed) {
+        unregister_temp_file(cleanup_slot_);
+        cleanup_slot_ = -1;
+        temp_path_.clear();
+    }
+    abandon();  // what is left to remove after a failure
     return placed;
 }
 

@@ -37,7 +37,7 @@ constexpr double kZero = 32768.0;  // BZERO: stored item = value - 32768
 constexpr int kHotColumns = 3;
 constexpr int kBadChannel = 1;  // channel b
 
-alignas(PLANE_ALIGNMENT) ImagePlane plane;
+ImagePlane plane;
 
 struct Frame {
     int32_t width = 2048;
@@ -113,7 +113,6 @@ void add_stars(const Frame& frame, std::mt19937& random) {
 
 void fill_frame(const Frame& frame, const ChannelBox& box) {
     std::mt19937 random(frame.seed);
-    fits_prepare_plane(plane, frame.width, frame.height);
     for (int32_t x = 0; x < frame.width; ++x)
         for (int32_t y = 0; y < frame.height; ++y)
             plane[x][y] = static_cast<float>(kSky * (1.0 + 0.15 * y / frame.height + 0.05 * x / frame.width));

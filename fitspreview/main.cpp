@@ -30,7 +30,7 @@ constexpr const char* USAGE =
     "\n"
     "Exit status 0, or 1 when the image cannot be read or the picture written.\n";
 
-alignas(PLANE_ALIGNMENT) ImagePlane plane;
+ImagePlane plane;
 
 struct Options {
     bool percentiles = false;

@@ -1,11 +1,11 @@
 // quadmerge: rebuilds FITS images from their four channel images. For each
-// image named, the image is read (its header, size and pixels), column k of
-// channel c is put back at image column 4k + c, and the image is written
-// over its file.
+// image named, the image and its channel images are opened, column k of
+// channel c is put back at image column 4k + c, row by row as the items lie
+// in the files, and the image is written over its file.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "channels.hpp"
 #include "cli.hpp"
@@ -21,42 +21,79 @@ constexpr const char* USAGE =
     "characters, then .a.fits to .d.fits). Column k of channel a becomes image\n"
     "column 4k, of channel b column 4k + 1, and so on. The image file is\n"
     "rewritten in place with its own header and BITPIX; pixels that no channel\n"
-    "image holds keep the image's values. Every argument is an image name.\n"
+    "image holds keep the image's values. Channel items of the image's BITPIX\n"
+    "are put back with the bytes they have; others are converted. Every\n"
+    "argument is an image name.\n"
     "\n"
     "Exit status 0, or 1 when a file cannot be read, an image name has fewer\n"
     "than five characters, or an image cannot be written.\n"
     "  --help      this text\n"
     "  --version   the version\n";
 
-alignas(PLANE_ALIGNMENT) ImagePlane image_plane;    // the image as read, then merged
-alignas(PLANE_ALIGNMENT) ImagePlane channel_plane;  // one channel image at a time
+struct Channel {
+    FitsHeader header;
+    FitsInput input;
+    int32_t columns = 0;  // its columns that have a place in the image
+    int64_t rows = 0;     // its rows that the image has
+    bool converted = false;  // its items are of another type than the image's
+};
 
 struct Run {
     FitsHeader image;
-    FitsHeader channel;
+    FitsInput image_input;
+    Channel channels[channels::COUNT];
     bool write_failed = false;
 };
 
-int fail(Run& run) {
+void release(Run& run) {
     fits_free_header(run.image);
-    fits_free_header(run.channel);
+    fits_close_image(run.image_input);
+    for (Channel& ch : run.channels) {
+        fits_free_header(ch.header);
+        fits_close_image(ch.input);
+    }
+}
+
+int fail(Run& run) {
+    release(run);
     return 1;
 }
 
-// Puts back what the channel image holds: its columns that have a place in
-// the image, and its rows that the image has.
-void merge_channel(int channel, const FitsHeader& image, const FitsHeader& channel_image) {
-    const int32_t columns = std::min<int32_t>(channel_image.naxis1, channels::columns_of(channel, image.naxis1));
-    const int32_t rows = std::min(channel_image.naxis2, image.naxis2);
-    for (int32_t k = 0; k < columns; ++k)
-        std::memcpy(image_plane[channels::image_column(channel, k)], channel_plane[k],
-                    static_cast<size_t>(rows) * sizeof(float));
+// Band by band: the image's own rows, with what the channels hold put back
+// in their columns, go to the new file.
+void merge_rows(Run& run, FitsOutput& out) {
+    FitsInput& image = run.image_input;
+    int64_t widest = image.row_bytes;
+    for (const Channel& ch : run.channels) widest = std::max(widest, ch.input.row_bytes);
+    const int64_t band_rows = fits_band_rows(widest);
+    std::vector<uint8_t> band(static_cast<size_t>(band_rows * image.row_bytes));
+    std::vector<uint8_t> channel_band(static_cast<size_t>(band_rows * widest));
+    std::vector<uint8_t> converted;
+    std::vector<double> values;
+    for (int64_t y0 = 0, rows; (rows = fits_read_rows(image, band.data(), band_rows)) > 0; y0 += rows) {
+        for (int c = 0; c < channels::COUNT; ++c) {
+            Channel& ch = run.channels[c];
+            const int64_t supplied = fits_read_rows(ch.input, channel_band.data(), std::min(rows, ch.rows - y0));
+            for (int64_t r = 0; r < supplied; ++r) {
+                const uint8_t* items = channel_band.data() + r * ch.input.row_bytes;
+                if (ch.converted) {
+                    values.resize(static_cast<size_t>(ch.columns));
+                    converted.resize(values.size() * static_cast<size_t>(image.item_size));
+                    fits_items_to_doubles(ch.header.bytes_per_pixel, items, values.data(), values.size());
+                    fits_doubles_to_items(run.image.bytes_per_pixel, values.data(), converted.data(), values.size());
+                    items = converted.data();
+                }
+                channels::merge_row(items, c, image.item_size, ch.columns, band.data() + r * image.row_bytes);
+            }
+        }
+        fits_write_rows(out, band.data(), rows * image.row_bytes);
+    }
 }
 
-// Reads, merges and writes back one image. Returns -1 to go on, or the exit
+// Opens, merges and writes back one image. Returns -1 to go on, or the exit
 // status.
 int merge_image(Run& run, const std::string& name) {
-    if (fits_read(name.c_str(), run.image, image_plane) != 0) {
+    if (fits_open_image(name.c_str(), run.image, run.image_input) != 0) {
         std::puts("Error reading FITS file, program terminating.");
         return fail(run);
     }
@@ -64,16 +101,21 @@ int merge_image(Run& run, const std::string& name) {
     if (!channels::name_usable(name)) return fail(run);
 
     for (int c = 0; c < channels::COUNT; ++c) {
+        Channel& ch = run.channels[c];
         const std::string channel_name = channels::file_name(name, c);
-        if (fits_read(channel_name.c_str(), run.channel, channel_plane) != 0) {
+        if (fits_open_image(channel_name.c_str(), ch.header, ch.input) != 0) {
             std::printf("Error reading FITS file: %s\n", channel_name.c_str());
             return fail(run);
         }
-        merge_channel(c, run.image, run.channel);
-        fits_free_header(run.channel);
+        ch.columns = std::min<int32_t>(ch.header.naxis1, channels::columns_of(c, run.image.naxis1));
+        ch.rows = std::min(ch.header.naxis2, run.image.naxis2);
+        ch.converted = ch.header.bytes_per_pixel != run.image.bytes_per_pixel;
     }
-    if (fits_rewrite(name.c_str(), run.image, image_plane) != 0) run.write_failed = true;
-    fits_free_header(run.image);
+    FitsOutput out;
+    fits_create_image(name.c_str(), run.image, out, FitsTail::keep);
+    merge_rows(run, out);
+    if (fits_finish_image(out) != 0) run.write_failed = true;
+    release(run);
     return -1;
 }
 

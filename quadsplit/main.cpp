@@ -1,10 +1,11 @@
 // quadsplit: writes the four channel images of a FITS image. Each holds
 // every fourth column of the image (channel c: columns c, c + 4, ...), the
 // image's header with NAXIS1 set to a quarter of its width, and a ZPREMPCH
-// card giving the channel number 1 to 4.
+// card giving the channel number 1 to 4. The items are dealt out row by row
+// as they are in the file, to the four files side by side.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "channels.hpp"
 #include "cli.hpp"
@@ -22,7 +23,8 @@ constexpr const char* USAGE =
     "characters. Each keeps every row and the image's header, with NAXIS1 a\n"
     "quarter of the width (the last width mod 4 columns are in no channel file)\n"
     "and a ZPREMPCH card holding the channel number 1 to 4. Each name is printed\n"
-    "once its file is written. BITPIX 8, 16, 32, -32 and -64 are read.\n"
+    "once its file is written. BITPIX 8, 16, 32, -32 and -64 are read, and every\n"
+    "pixel is written with the bytes it had.\n"
     "\n"
     "Exit status 0, or 1 when the image cannot be read, its name has fewer than\n"
     "five characters, or a channel file cannot be written.\n"
@@ -33,21 +35,31 @@ constexpr const char* NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS";
 constexpr const char* CHANNEL_KEY = "ZPREMPCH";
 constexpr const char* CHANNEL_COMMENT = "PREAMP CHANNEL NUMBER (1-4)";
 
-alignas(PLANE_ALIGNMENT) ImagePlane input_plane;    // the image as read
-alignas(PLANE_ALIGNMENT) ImagePlane channel_plane;  // one channel at a time, columns 0..width/4-1
-
 int fail(FitsHeader& header, const char* line) {
     if (line != nullptr) std::puts(line);
     fits_free_header(header);
     return 1;
 }
 
-// Copies the channel's first `count` columns, each one contiguous run of
-// `height` values, into the channel plane.
-void gather(int channel, int32_t count, int32_t height) {
-    for (int32_t k = 0; k < count; ++k)
-        std::memcpy(channel_plane[k], input_plane[channels::image_column(channel, k)],
-                    static_cast<size_t>(height) * sizeof(float));
+// Reads the image band by band and deals each row out to the channel files.
+void deal_out(FitsInput& input, int32_t channel_width, FitsOutput (&outputs)[channels::COUNT]) {
+    const int64_t band_rows = fits_band_rows(input.row_bytes);
+    const int64_t channel_row_bytes = static_cast<int64_t>(channel_width) * input.item_size;
+    std::vector<uint8_t> band(static_cast<size_t>(band_rows * input.row_bytes));
+    std::vector<uint8_t> channel_bands(static_cast<size_t>(channels::COUNT * band_rows * channel_row_bytes));
+    uint8_t* const channel_band[channels::COUNT] = {
+        channel_bands.data(), channel_bands.data() + band_rows * channel_row_bytes,
+        channel_bands.data() + 2 * band_rows * channel_row_bytes, channel_bands.data() + 3 * band_rows * channel_row_bytes};
+
+    for (int64_t rows; (rows = fits_read_rows(input, band.data(), band_rows)) > 0;) {
+        for (int64_t r = 0; r < rows; ++r) {
+            uint8_t* const row_out[channels::COUNT] = {
+                channel_band[0] + r * channel_row_bytes, channel_band[1] + r * channel_row_bytes,
+                channel_band[2] + r * channel_row_bytes, channel_band[3] + r * channel_row_bytes};
+            channels::split_row(band.data() + r * input.row_bytes, input.item_size, channel_width, row_out);
+        }
+        for (int c = 0; c < channels::COUNT; ++c) fits_write_rows(outputs[c], channel_band[c], rows * channel_row_bytes);
+    }
 }
 
 }  // namespace
@@ -60,15 +72,14 @@ int main(int argc, char** argv) {
     cli::scan_word(argv[1], name);  // an argument without a word leaves "NONE"
 
     FitsHeader header;
-    if (fits_read(name.c_str(), header, input_plane) != 0)
+    FitsInput input;
+    if (fits_open_image(name.c_str(), header, input) != 0)
         return fail(header, "Error reading FITS file, program terminating.");
     if (!channels::name_usable(name)) return fail(header, nullptr);
 
-    const int32_t width = header.naxis1;
-    const int32_t height = header.naxis2;
-    const int32_t channel_width = width / channels::COUNT;
+    const int32_t channel_width = header.naxis1 / channels::COUNT;
     header.naxis1 = static_cast<int16_t>(channel_width);
-    header.npixels = static_cast<int64_t>(channel_width) * height;
+    header.npixels = static_cast<int64_t>(channel_width) * header.naxis2;
 
     char value[VALUE_BUF_LEN];
     if (fits_find_key_n(header.blocks, "NAXIS1", value, VALUE_BUF_LEN) < 1)
@@ -76,14 +87,18 @@ int main(int argc, char** argv) {
     fits_set_card("NAXIS1", std::to_string(channel_width).c_str(), NAXIS1_COMMENT, header);
     fits_insert_card(CHANNEL_KEY, "1", CHANNEL_COMMENT, header);
 
-    fits_prepare_plane(channel_plane, channel_width, header.naxis2);
-    bool write_failed = false;
+    // Each file's header goes out as its write starts; only ZPREMPCH differs.
+    FitsOutput outputs[channels::COUNT];
     for (int c = 0; c < channels::COUNT; ++c) {
         if (c > 0) fits_set_card(CHANNEL_KEY, std::to_string(c + 1).c_str(), CHANNEL_COMMENT, header);
-        gather(c, channel_width, height);
-        const std::string channel_name = channels::file_name(name, c);
-        if (fits_write(channel_name.c_str(), header, channel_plane) != 0) write_failed = true;
-        std::puts(channel_name.c_str());
+        fits_create_image(channels::file_name(name, c).c_str(), header, outputs[c], FitsTail::none);
+    }
+    if (channel_width > 0) deal_out(input, channel_width, outputs);
+
+    bool write_failed = false;
+    for (int c = 0; c < channels::COUNT; ++c) {
+        if (fits_finish_image(outputs[c]) != 0) write_failed = true;
+        std::puts(channels::file_name(name, c).c_str());
     }
     fits_free_header(header);
     return write_failed ? 1 : 0;

@@ -85,9 +85,12 @@ struct PatchCase {
 const std::vector<FileSetup> kA = {{"a.fits", 30, 12, -32}};
 const std::vector<FileSetup> kAB = {{"a.fits", 30, 12, -32}, {"b.fits", 60, 12, -32}};
 const std::string kReadFailure = "Error reading FITS file, program terminating.\n";
-// A valid image, but of double items, which boxpatch does not take.
-const FileSetup kDoubles = {"doubles.fits", 0, 0, 0,
-                           test::fits_file(-64, 4, 4, std::vector<double>(16, 1.5))};
+// An image of BITPIX -40, which has no item type.
+const FileSetup kNoItemType = {
+    "odd.fits", 0, 0, 0,
+    test::header_blocks({test::value_card("SIMPLE", "T"), test::value_card("BITPIX", "-40"), test::value_card("NAXIS", "2"),
+                         test::value_card("NAXIS1", "4"), test::value_card("NAXIS2", "4"), test::card("END")}) +
+        std::string(FITS_BLOCK, '\0')};
 
 const PatchCase kPatchCases[] = {
     {"PatchesTheBox", kA, {"-b", "10", "20", "5", "8", "a.fits"}, {{"a.fits", {10, 20, 5, 8}}}, "", true, 0},
@@ -131,8 +134,8 @@ const PatchCase kPatchCases[] = {
      "rf: Error - file not found ( NONE )\n" + kReadFailure, true, 1},
     {"BlankFirstArgumentIsNONE", kA, {"   ", "a.fits"}, {},
      "rf: Error - file not found ( NONE )\n" + kReadFailure, true, 1},
-    {"NotAcceptedImage", {kA[0], kDoubles}, {"-b", "3", "5", "2", "4", "doubles.fits", "a.fits"}, {},
-     "rf: File not in FITS format\n" + kReadFailure, true, 1},
+    {"ImageWithoutItemType", {kA[0], kNoItemType}, {"-b", "3", "5", "2", "4", "odd.fits", "a.fits"}, {},
+     "rf:  -40 BITPIX format not supported.\n" + kReadFailure, true, 1},
     {"TooFewLimits", kA, {"-b", "1", "2", "3"}, {}, "-b", false, 1},
     {"FileNameTakenAsFirstLimits", kA, {"-b", "1", "2", "3", "a.fits"}, {}, "a.fits", false, 1},
     {"FirstLimitsNotANumber", kA, {"-b", "3", "x7", "5", "6", "a.fits"}, {}, "x7", false, 1},

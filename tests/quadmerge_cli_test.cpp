@@ -74,6 +74,8 @@ const MergeCase kMergeCases[] = {
     // The image's BITPIX decides how the merged pixels are stored.
     {"ChannelsOfOtherTypes", {8, 3, 16}, {{2, 3, 8}, {2, 3, -32}, {2, 3, 32}, {2, 3, 16}}},
     {"ByteImageFromFloats", {9, 2, 8}, {{2, 2, -32}, {2, 2, -32}, {2, 2, -32}, {2, 2, -32}}},
+    {"DoubleImage", {8, 3, -64}, {{2, 3, -64}, {2, 3, -64}, {2, 2, -64}, {2, 3, -64}}},
+    {"DoubleChannelsIntoOtherTypes", {9, 2, 32}, {{2, 2, -64}, {2, 2, 16}, {2, 2, -64}, {2, 2, -32}}},
 };
 
 void PrintTo(const MergeCase& c, std::ostream* os) { *os << c.name; }
@@ -129,8 +131,12 @@ std::string line(const std::string& name) {
     return "filename: " + name + ", length=" + std::to_string(name.size()) + "\n";
 }
 
-const std::string kDoubles = test::fits_file(-64, 2, 3, std::vector<double>(6, 0.5));
-const std::string kNotFits = "rf: File not in FITS format\n";
+// An image of BITPIX -40, which has no item type.
+const std::string kNoItemType =
+    test::header_blocks({test::value_card("SIMPLE", "T"), test::value_card("BITPIX", "-40"), test::value_card("NAXIS", "2"),
+                         test::value_card("NAXIS1", "2"), test::value_card("NAXIS2", "3"), test::card("END")}) +
+    std::string(FITS_BLOCK, '\0');
+const std::string kNoItemTypeLine = "rf:  -40 BITPIX format not supported.\n";
 
 const RunCase kRunCases[] = {
     // Five characters are cut whatever they are: img.fit has im.a.fits ...
@@ -156,9 +162,10 @@ const RunCase kRunCases[] = {
      1, {"one.fits"}},
     {"MissingImage", {"one.fits"}, {}, {"one.fits", "nope.fits"},
      line("one.fits") + "rf: Error - file not found ( nope.fits )\n" + kReadFailure, 1, {"one.fits"}},
-    {"DoubleImageRefused", {"one.fits"}, {{"one.fits", kDoubles}}, {"one.fits"}, kNotFits + kReadFailure, 1, {}},
-    {"DoubleChannelRefused", {"one.fits"}, {{"one.b.fits", kDoubles}}, {"one.fits"},
-     line("one.fits") + kNotFits + "Error reading FITS file: one.b.fits\n", 1, {}},
+    {"ImageWithoutItemType", {"one.fits"}, {{"one.fits", kNoItemType}}, {"one.fits"}, kNoItemTypeLine + kReadFailure,
+     1, {}},
+    {"ChannelWithoutItemType", {"one.fits"}, {{"one.b.fits", kNoItemType}}, {"one.fits"},
+     line("one.fits") + kNoItemTypeLine + "Error reading FITS file: one.b.fits\n", 1, {}},
     // Images of 5760 bytes cannot be written; the channel files are read all
     // the same, and the run goes on.
     {"FailedWritesGoOn", {"one.fits", "two.fits"}, {}, {"one.fits", "two.fits"},

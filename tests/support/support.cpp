@@ -186,6 +186,12 @@ std::string fits_file(int bitpix, long naxis1, long naxis2, const std::vector<do
     return header_blocks(cards) + data_blocks(bitpix, values);
 }
 
+std::string image_of_bitpix(int bitpix, long naxis1, long naxis2) {
+    std::vector<std::string> cards = basic_cards(bitpix, naxis1, naxis2);
+    cards.push_back(card("END"));
+    return header_blocks(cards) + std::string(FITS_BLOCK, '\0');
+}
+
 HeaderBlock* chain_from(const std::string& text) {
     HeaderBlock* first = nullptr;
     HeaderBlock** slot = &first;

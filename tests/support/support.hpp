@@ -50,6 +50,10 @@ std::string data_blocks(int bitpix, const std::vector<double>& values);
 std::string fits_file(int bitpix, long naxis1, long naxis2, const std::vector<double>& values,
                       const std::vector<std::string>& extra = {});
 
+// Basic cards with any BITPIX, END and one block of zero data: an image of
+// an item type that the tests cannot encode, or that has none.
+std::string image_of_bitpix(int bitpix, long naxis1, long naxis2);
+
 // A header chain holding `text` (a whole number of blocks), freed with
 // fits_free_header.
 HeaderBlock* chain_from(const std::string& text);

@@ -1,0 +1,26 @@
+// The size of an image's data in the file, and what the writer refuses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "fits.hpp"
+#include "pixel_codec.hpp"
+
+namespace fits_internal {
+
+// Number of data blocks that npixels items of item_size bytes fill (0 for
+// npixels <= 0).
+int64_t data_block_count(int64_t npixels, int item_size);
+
+// The writer's line refusing a record whose data it cannot write with `enc`
+// (null: no item type), or empty when it can: the axes must lie in
+// 0..MAX_AXIS, and npixels may ask for more blocks than the image fills
+// (they are written zero), but no more than a 32-bit count can hold.
+std::string data_refusal(const FitsHeader& header, const ItemEncoding* enc);
+
+// Opens an image as fits_open_image does, accepting BITPIX from
+// lowest_bitpix on.
+int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, FitsInput& input);
+
+}  // namespace fits_internal

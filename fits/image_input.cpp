@@ -1,0 +1,216 @@
+// Opening an image: its header chain, the describing keywords, and where its
+// data lie; then its rows as raw items.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config.hpp"
+#include "data_layout.hpp"
+#include "fits.hpp"
+#include "pixel_codec.hpp"
+#include "posix_io.hpp"
+
+using namespace fits_internal;
+
+namespace {
+
+constexpr int READ_OPEN_FAILED = 1;
+constexpr int READ_NO_MEMORY = -1;
+constexpr int READ_SHORT_HEADER = -2;
+constexpr int READ_NOT_FITS = -3;
+constexpr int READ_BAD_BITPIX = -4;
+
+int not_fits() {
+    std::puts("rf: File not in FITS format");
+    return READ_NOT_FITS;
+}
+
+// Allocates a header block and reads the next 2880 header bytes into it.
+// The block is handed to `slot` before anything can fail, so the chain
+// always holds every block that was allocated.
+int read_header_block(int fd, HeaderBlock*& slot) {
+    slot = new (std::nothrow) HeaderBlock;
+    if (slot == nullptr) {
+        std::puts("rf: Error allocating memory");
+        return READ_NO_MEMORY;
+    }
+    slot->link = nullptr;
+    if (read_full(fd, slot->cards, FITS_BLOCK) != static_cast<size_t>(FITS_BLOCK)) {
+        std::puts("rf: File read error");
+        return READ_SHORT_HEADER;
+    }
+    return 0;
+}
+
+long integer_value(const char* text) { return std::strtol(text, nullptr, 10); }
+
+// NAXIS1 or NAXIS2: present and positive.
+int read_axis(const HeaderBlock* first, const char* keyword, long& length) {
+    char value[VALUE_BUF_LEN];
+    if (fits_find_key(first, keyword, value) < 0) return not_fits();
+    length = integer_value(value);
+    return length > 0 ? 0 : not_fits();
+}
+
+// An axis of an image in accepted form that is longer than the limit.
+int check_axis_size(const char* keyword, long length, int16_t& axis) {
+    if (length > MAX_AXIS) {
+        std::printf("rf: Error - %s = %ld is larger than the limit of %d\n", keyword, length, MAX_AXIS);
+        return READ_NOT_FITS;
+    }
+    axis = static_cast<int16_t>(length);
+    return 0;
+}
+
+// The keywords that describe the image, all from the first header block.
+// `bitpix` receives BITPIX before it is narrowed into the record.
+int check_describing_keywords(const HeaderBlock* first, long lowest_bitpix, FitsHeader& header, long& bitpix) {
+    char value[VALUE_BUF_LEN];
+    if (fits_find_key(first, "SIMPLE", value) < 0) return not_fits();  // its value is not examined
+    if (fits_find_key(first, "NAXIS", value) < 0 || integer_value(value) != 2) return not_fits();
+    header.naxis = 2;
+    // Both axes pass the form tests before either is measured against the
+    // limit: a file that is not an image of accepted form (NAXIS2 0, say)
+    // gets that line whatever its NAXIS1.
+    long length1 = 0;
+    long length2 = 0;
+    if (int rc = read_axis(first, "NAXIS1", length1)) return rc;
+    if (int rc = read_axis(first, "NAXIS2", length2)) return rc;
+    if (int rc = check_axis_size("NAXIS1", length1, header.naxis1)) return rc;
+    if (int rc = check_axis_size("NAXIS2", length2, header.naxis2)) return rc;
+
+    if (fits_find_key(first, "BITPIX", value) < 0) return not_fits();
+    bitpix = integer_value(value);
+    if (bitpix < lowest_bitpix) return not_fits();
+    header.bitpix = static_cast<int16_t>(bitpix);
+    header.bytes_per_pixel = static_cast<int16_t>(header.bitpix / 8);
+    header.npixels = static_cast<int32_t>(header.naxis1) * header.naxis2;
+
+    header.bzero = fits_find_key(first, "BZERO", value) < 0 ? 0.0 : std::strtod(value, nullptr);
+    if (fits_find_key(first, "BSCALE", value) < 0) {
+        header.bscale = 1.0;
+    } else {
+        const double bscale = std::strtod(value, nullptr);
+        if (bscale == 0.0) return not_fits();  // also text that is not a number; NaN passes
+        header.bscale = bscale;
+    }
+    return 0;
+}
+
+// Reads header blocks until one holds END; `ncards` takes END's card number
+// and `blocks` the number of header blocks.
+int read_rest_of_header(int fd, FitsHeader& header, int64_t& blocks) {
+    char value[VALUE_BUF_LEN];
+    HeaderBlock* last = header.blocks;
+    int64_t blocks_before = 0;
+    int32_t end_in_block = fits_find_key(last, "END", value);
+    while (end_in_block < 0) {
+        if (blocks_before + 1 >= MAX_HEADER_BLOCKS) {
+            std::printf("rf: Error - no END card in the first %d header blocks\n", MAX_HEADER_BLOCKS);
+            return READ_NOT_FITS;
+        }
+        if (int rc = read_header_block(fd, last->link)) return rc;
+        last = last->link;
+        ++blocks_before;
+        end_in_block = fits_find_key(last, "END", value);  // earlier blocks hold no END
+    }
+    const int64_t end_card = blocks_before * CARDS_PER_BLOCK + end_in_block;
+    header.ncards = static_cast<int16_t>(end_card);
+    blocks = blocks_before + 1;
+    return 0;
+}
+
+// What cannot be read at an offset (a FIFO) is copied, up to `limit` bytes,
+// into a file in memory that can. Returns the copy, or the file itself.
+UniqueFd readable_at_offsets(UniqueFd fd, int64_t limit, int64_t& offset, int64_t& size) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+        size = st.st_size;
+        return fd;
+    }
+    UniqueFd copy(::memfd_create("fits-data", MFD_CLOEXEC));
+    size = 0;
+    offset = 0;
+    if (!copy) return copy;  // read as a file that has no data
+    uint8_t chunk[64 * 1024];
+    while (size < limit) {
+        const size_t got = read_full(fd.get(), chunk, static_cast<size_t>(std::min<int64_t>(sizeof chunk, limit - size)));
+        if (got == 0 || !write_full(copy.get(), chunk, got)) break;
+        size += static_cast<int64_t>(got);
+    }
+    return copy;
+}
+
+}  // namespace
+
+namespace fits_internal {
+
+int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, FitsInput& input) {
+    fits_close_image(input);
+    UniqueFd fd = open_for_reading(file_name);
+    if (!fd) {
+        std::printf("rf: Error - file not found ( %s )\n", file_name);
+        return READ_OPEN_FAILED;
+    }
+    if (int rc = read_header_block(fd.get(), header.blocks)) return rc;
+
+    long bitpix = 0;
+    int64_t header_blocks = 0;
+    if (int rc = check_describing_keywords(header.blocks, lowest_bitpix, header, bitpix)) return rc;
+    if (int rc = read_rest_of_header(fd.get(), header, header_blocks)) return rc;
+
+    const ItemEncoding* enc = bitpix > 32 ? nullptr : find_encoding(header.bytes_per_pixel);
+    if (enc == nullptr) {
+        std::printf("rf:  %ld BITPIX format not supported.\n", bitpix);
+        return READ_BAD_BITPIX;
+    }
+
+    const int64_t data_bytes = data_block_count(header.npixels, enc->item_size) * FITS_BLOCK;
+    int64_t offset = header_blocks * FITS_BLOCK;
+    int64_t size = 0;
+    fd = readable_at_offsets(std::move(fd), data_bytes, offset, size);
+    header.data_end = header_blocks * FITS_BLOCK + data_bytes;
+
+    // The data blocks that the file holds whole; every other one came short.
+    const int64_t held = std::clamp<int64_t>(size - offset, 0, data_bytes);
+    for (int64_t i = held / FITS_BLOCK; i < data_bytes / FITS_BLOCK; ++i) std::puts(short_block_line());
+
+    const int64_t item_bytes = header.npixels * enc->item_size;
+    input.fd = fd.release();
+    input.item_size = enc->item_size;
+    input.row_bytes = static_cast<int64_t>(header.naxis1) * enc->item_size;
+    input.rows = header.naxis2;
+    input.next_row = 0;
+    input.data_offset = offset;
+    input.present = std::min(held, item_bytes) / enc->item_size * enc->item_size;  // a part item is missing
+    return 0;
+}
+
+}  // namespace fits_internal
+
+int fits_open_image(const char* file_name, FitsHeader& header, FitsInput& input) {
+    return open_image(file_name, MOST_NEGATIVE_BITPIX, header, input);
+}
+
+int64_t fits_read_rows(FitsInput& input, uint8_t* items, int64_t rows) {
+    rows = std::clamp<int64_t>(input.rows - input.next_row, 0, std::max<int64_t>(rows, 0));
+    const int64_t start = input.next_row * input.row_bytes;
+    const int64_t bytes = rows * input.row_bytes;
+    const int64_t held = std::clamp<int64_t>(input.present - start, 0, bytes);
+    const size_t got = pread_full(input.fd, items, static_cast<size_t>(held), input.data_offset + start);
+    std::memset(items + got, 0, static_cast<size_t>(bytes) - got);  // a file cut short meanwhile reads as zero too
+    input.next_row += rows;
+    return rows;
+}
+
+void fits_close_image(FitsInput& input) {
+    if (input.fd >= 0) ::close(input.fd);
+    input.fd = -1;
+}
+
+FitsInput::~FitsInput() { fits_close_image(*this); }
