@@ -8,6 +8,9 @@ images hold other pixels than the image (a second seed), so a merge changes
 the image. Headers span two or three blocks (HISTORY cards pad them).
 Integer pixels stay within 2**24 so that they pass through single-precision
 planes exactly, and the data are noise over a smooth slope, like a frame.
+The BITPIX -64 frame holds values no single-precision item can hold, and
+scattered among them NaNs (with payloads), infinities, the largest and the
+smallest doubles, subnormals and negative zero.
 """
 import sys
 from pathlib import Path
@@ -23,9 +26,17 @@ FRAMES = [
     ("i32_4096", 4096, 4096, 32, None, 3),
     ("i16_2048", 2048, 2048, 16, 32768, 2),
     ("u8_1024", 1024, 1024, 8, None, 2),
+    ("f64_4096", 4096, 4096, -64, None, 2),
 ]
 
-DTYPES = {8: ">u1", 16: ">i2", 32: ">i4", -32: ">f4"}
+DTYPES = {8: ">u1", 16: ">i2", 32: ">i4", -32: ">f4", -64: ">f8"}
+
+# Bit patterns sprinkled over the BITPIX -64 frame: quiet NaNs with payloads
+# and signs, infinities, the largest, smallest normal and smallest
+# subnormal doubles, a subnormal with a payload, negative zero.
+SPECIALS = np.array([0x7FF8000000000001, 0xFFF800000000BEEF, 0x7FF0000000000000, 0xFFF0000000000000,
+                     0x7FEFFFFFFFFFFFFF, 0xFFEFFFFFFFFFFFFF, 0x0010000000000000, 0x0000000000000001,
+                     0x800FEDCBA9876543, 0x8000000000000000], dtype=np.uint64).view(np.float64)
 
 
 def card(key, value=None, comment=""):
@@ -70,7 +81,13 @@ def pixels(width, height, bitpix, seed):
         return (values % 65536 - 32768).astype(np.int16)
     if bitpix == 32:
         return (values * 300.0 % (1 << 24)).astype(np.int32) - (1 << 23)
-    return values.astype(np.float32)
+    if bitpix == -32:
+        return values.astype(np.float32)
+    # Every value needs more than 24 bits of mantissa; one in 4096 is special.
+    values = values * (1.0 + 1e-9) + 1.0 / 3.0
+    spots = rng.integers(0, width * height, width * height // 4096)
+    values.flat[spots] = SPECIALS[np.arange(spots.size) % SPECIALS.size]
+    return values
 
 
 def write(path, header, data, bitpix):

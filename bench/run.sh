@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
-# Benchmark: times quadsplit, quadmerge and boxpatch against the floor (the
-# same bytes copied with cp), an astropy+numpy peer doing the same job, and
-# CFITSIO's imcopy of every fourth column (one channel) for the split, on a
-# set of generated frames.
+# Benchmark: times quadsplit, quadmerge and boxpatch on a set of generated
+# frames, side by side in one hyperfine run per frame and job with
+#   cp-floor       cp of the image to a new file (merge: after reading the
+#                  four channel files with cat)
+#   replace-floor  cp of the image to DIR/.tmp, then mv over an existing
+#                  file: the image for merge and patch (what an atomic
+#                  rewrite must at least do), channel a for split
+#   cfitsio        bench/cfitsio_peer.c, the job written plainly on CFITSIO
+#   astropy        bench/peer.py, the job in astropy+numpy
+#   imcopy         CFITSIO's imcopy of one channel (split only, if present)
+# and measures the peak resident memory of the program and the CFITSIO
+# peer. bench/summary.py prints the table and the checklist of targets.
 #
 #   bench/run.sh [FRAME ...]        e.g. bench/run.sh i16_8192
 #
-# Environment: BENCH_RUNS (timed runs per command, default 5), BENCH_DIR
-# (work folder, default a new one under /tmp; about 1.5 GB), BENCH_KEEP=1
-# keeps it. Every program's output is checked against the peer's before
-# anything is timed; the table goes to standard output and to
-# BENCH_DIR/results/table.md. This is a measurement, not a test.
+# Environment: BENCH_RUNS (timed runs per command, default 8, after one
+# warm-up; every run gets fresh copies of the inputs), BENCH_DIR (work
+# folder, default a new one under /tmp; about 2 GB), BENCH_KEEP=1 keeps it.
+# Before a job is timed, the program's and the CFITSIO peer's outputs are
+# checked item for item against the astropy peer's; a job whose check fails
+# is reported, not timed, and the run goes on with the next job. The table
+# goes to standard output and to BENCH_DIR/results/table.md; the exit status
+# is 1 when a check failed. This is a measurement, not a test.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-8}
 python=/usr/bin/python3  # Debian's, for its numpy and astropy
 
-"$root/scripts/need-packages.sh" hyperfine time python3-astropy python3-numpy
+"$root/scripts/need-packages.sh" hyperfine time python3-astropy python3-numpy libcfitsio-dev
 # imcopy is a comparison only: without it its column stays empty.
 "$root/scripts/need-packages.sh" libcfitsio-bin || echo "bench: no imcopy, the split is not timed against it" >&2
-imcopy_split=()
 
 build="$root/build/bench"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DFITSQUAD_TESTS=OFF >/dev/null
@@ -28,97 +38,144 @@ quadsplit="$build/quadsplit/quadsplit"
 quadmerge="$build/quadmerge/quadmerge"
 boxpatch="$build/boxpatch/boxpatch"
 peer="$python $root/bench/peer.py"
+cfitsio="$build/cfitsio_peer"
+cc -std=c11 -O2 -ffp-contract=off -Wall -Wextra -o "$cfitsio" "$root/bench/cfitsio_peer.c" -lcfitsio
 
 work=${BENCH_DIR:-$(mktemp -d /tmp/fitsquad-bench.XXXXXX)}
 mkdir -p "$work/results"
+rm -f "$work/results"/*.json "$work/results"/*.rss "$work/results"/*.failed
 [ "${BENCH_KEEP:-0}" = 1 ] || [ -n "${BENCH_DIR:-}" ] || trap 'rm -rf "$work"' EXIT
 src="$work/src"
-[ -f "$src/u8_1024.d.fits" ] || "$python" "$root/bench/frames.py" "$src"
+[ -f "$src/f64_4096.d.fits" ] || "$python" "$root/bench/frames.py" "$src"
 
 frames=("$@")
-[ ${#frames[@]} -gt 0 ] || frames=(i16_8192 f32_4096 i32_4096 i16_2048 u8_1024)
+[ ${#frames[@]} -gt 0 ] || frames=(i16_8192 f32_4096 i32_4096 f64_4096 i16_2048 u8_1024)
+failed=0
 
-# A fresh folder `run` holding copies of the frame's inputs.
+# A fresh folder holding copies of the frame's inputs.
 fresh() { # frame dir
     rm -rf "$2" && mkdir -p "$2" && cp "$src/$1".*fits "$2/"
-}
-
-# Fails loudly when two files do not hold the same image.
-same() {
-    $peer same "$1" "$2" || { echo "bench: output differs from the peer's: $1 $2" >&2; exit 1; }
 }
 
 naxis() { # file keyword
     head -c 2880 "$1" | fold -w 80 | sed -n "s/^$2 *= *\([0-9]*\).*/\1/p"
 }
 
-peak_rss() { # results-file name command...
-    local out=$1 name=$2
-    shift 2
-    /usr/bin/time -f "$name %M" -a -o "$out" "$@" >/dev/null
+# The shell command with which a contender does the job in folder DIR, on
+# frame f with the box `box` and width w of the loop below.
+command_for() { # job contender dir
+    local job=$1 who=$2 d=$3
+    local img="$d/$f.fits" read_channels=""
+    [ "$job" = merge ] && read_channels="cat $d/$f.[abcd].fits >/dev/null && "
+    local args="$img"
+    [ "$job" = patch ] && args="${box[*]} $img"
+    case $who in
+    ours)
+        case $job in
+        split) echo "$quadsplit $img" ;;
+        merge) echo "$quadmerge $img" ;;
+        patch) echo "$boxpatch -b $args" ;;
+        esac ;;
+    cfitsio) echo "$cfitsio $job $args" ;;
+    astropy) echo "$peer $job $args" ;;
+    cp-floor) echo "${read_channels}cp $img $d/copy.fits" ;;
+    replace-floor)
+        local target=$img
+        [ "$job" = split ] && target="$d/$f.a.fits"
+        echo "${read_channels}cp $img $d/.tmp && mv $d/.tmp $target" ;;
+    imcopy) echo "imcopy '${img}[1:$w:4,*]' $d/imcopy.fits" ;;
+    esac
 }
 
-timing() { # frame job prepare name=command...
-    local frame=$1 job=$2 prepare=$3
-    shift 3
-    local args=()
-    for named in "$@"; do args+=(-n "${named%%=*}" "${named#*=}"); done
-    hyperfine --style basic --warmup 1 --runs "$runs" --prepare "$prepare" \
-        --export-json "$work/results/$frame.$job.json" "${args[@]}" >/dev/null
+# The contender's name in the results: the program's own for ours.
+label() { # job contender
+    case $2 in
+    ours) case $1 in split) echo quadsplit ;; merge) echo quadmerge ;; patch) echo boxpatch ;; esac ;;
+    *) echo "$2" ;;
+    esac
+}
+
+# Records and reports what went wrong with a job.
+fail() { # job message
+    echo "$f $1: $2" >>"$work/results/$f.$1.failed"
+    echo "bench: FAILED $f $1: $2" >&2
+    failed=1
+}
+
+# Runs the job with the astropy peer, the program and the CFITSIO peer on
+# fresh copies and compares their outputs item for item. Status 0 when the
+# program and the CFITSIO peer both write what the astropy peer writes.
+check() { # job
+    local job=$1 who name out status outputs ok=0 ran=()
+    outputs=("$f.fits")
+    [ "$job" = split ] && outputs=("$f".{a,b,c,d}.fits)
+    for who in astropy ours cfitsio; do
+        name=$(label "$job" "$who")
+        fresh "$f" "$work/check/$who"
+        status=0
+        out=$(eval "$(command_for "$job" "$who" "$work/check/$who")" 2>&1) || status=$?
+        if [ $status = 0 ]; then
+            ran+=("$who")
+        else
+            fail "$job" "$name ended with status $status, not timed: $(printf '%s\n' "$out" | head -n 3 | sed 's/.*/"&"/' | paste -sd ' ')"
+            ok=1
+        fi
+    done
+    [ "${ran[0]:-}" = astropy ] || return 1
+    for who in "${ran[@]:1}"; do
+        name=$(label "$job" "$who")
+        for o in "${outputs[@]}"; do
+            if ! out=$($peer same "$work/check/$who/$o" "$work/check/astropy/$o" 2>&1); then
+                fail "$job" "$name's output differs from the astropy peer's, not timed: $out"
+                ok=1
+                break
+            fi
+        done
+    done
+    return $ok
 }
 
 for f in "${frames[@]}"; do
     echo "== $f" >&2
     img="$src/$f.fits"
+    [ -f "$img" ] || { echo "bench: no frame $f" >&2; exit 1; }
     w=$(naxis "$img" NAXIS1)
     h=$(naxis "$img" NAXIS2)
     box=("$((w / 8))" "$((w / 8 + 31))" 1 "$((h / 2))")
     r="$work/run"
-    p="$work/peer"
-
-    # Check first: the program's output against the peer's.
-    fresh "$f" "$r" && fresh "$f" "$p"
-    "$quadsplit" "$r/$f.fits" >/dev/null && $peer split "$p/$f.fits"
-    for c in a b c d; do same "$r/$f.$c.fits" "$p/$f.$c.fits"; done
-    fresh "$f" "$r" && fresh "$f" "$p"
-    "$quadmerge" "$r/$f.fits" >/dev/null && $peer merge "$p/$f.fits"
-    same "$r/$f.fits" "$p/$f.fits"
-    fresh "$f" "$r" && fresh "$f" "$p"
-    "$boxpatch" -b "${box[@]}" "$r/$f.fits" >/dev/null && $peer patch "${box[@]}" "$p/$f.fits"
-    same "$r/$f.fits" "$p/$f.fits"
-
     prep="rm -rf $r && mkdir $r && cp $src/$f.*fits $r/"
-    command -v imcopy >/dev/null && imcopy_split=("imcopy=imcopy '$r/$f.fits[1:$w:4,*]' $r/imcopy.fits")
-    timing "$f" split "$prep" \
-        "quadsplit=$quadsplit $r/$f.fits" \
-        "floor=cp $r/$f.fits $r/copy.fits" \
-        "astropy=$peer split $r/$f.fits" \
-        "${imcopy_split[@]}"
-    timing "$f" merge "$prep" \
-        "quadmerge=$quadmerge $r/$f.fits" \
-        "floor=cat $r/$f.[abcd].fits >/dev/null && cp $r/$f.fits $r/copy.fits" \
-        "astropy=$peer merge $r/$f.fits"
-    timing "$f" patch "$prep" \
-        "boxpatch=$boxpatch -b ${box[*]} $r/$f.fits" \
-        "floor=cp $r/$f.fits $r/copy.fits" \
-        "astropy=$peer patch ${box[*]} $r/$f.fits"
 
     for job in split merge patch; do
+        if ! check "$job"; then
+            continue
+        fi
+        contenders=(ours cp-floor replace-floor cfitsio astropy)
+        [ "$job" = split ] && command -v imcopy >/dev/null && contenders+=(imcopy)
+        args=()
+        for who in "${contenders[@]}"; do
+            args+=(-n "$(label "$job" "$who")" "$(command_for "$job" "$who" "$r")")
+        done
+        echo "   $job: ${contenders[*]}" >&2
+        if ! hyperfine --style basic --warmup 1 --runs "$runs" --prepare "$prep" \
+            --export-json "$work/results/$f.$job.json" "${args[@]}" >/dev/null; then
+            fail "$job" "hyperfine failed, not timed"
+            continue
+        fi
+
+        # Peak resident memory, one run each on fresh copies.
         rss="$work/results/$f.$job.rss"
         : >"$rss"
-        fresh "$f" "$r"
-        case $job in
-        split) peak_rss "$rss" quadsplit "$quadsplit" "$r/$f.fits"
-               peak_rss "$rss" astropy $peer split "$r/$f.fits" ;;
-        merge) peak_rss "$rss" quadmerge "$quadmerge" "$r/$f.fits"
-               peak_rss "$rss" astropy $peer merge "$r/$f.fits" ;;
-        patch) peak_rss "$rss" boxpatch "$boxpatch" -b "${box[@]}" "$r/$f.fits"
-               peak_rss "$rss" astropy $peer patch "${box[@]}" "$r/$f.fits" ;;
-        esac
+        for who in ours cfitsio; do
+            name=$(label "$job" "$who")
+            fresh "$f" "$r"
+            /usr/bin/time -f "$name %M" -a -o "$rss" sh -c "exec $(command_for "$job" "$who" "$r")" >/dev/null ||
+                fail "$job" "$name failed while its memory was measured"
+        done
     done
+    rm -rf "$work/check"
 done
-rm -rf "$work/run" "$work/peer"
+rm -rf "$work/run" "$work/check"
 
-echo "hyperfine: $runs runs after 1 warm-up, fresh input copies per run; medians (min..max) in seconds;"
-echo "ratios are program median / other median; peak resident memory in MiB"
+echo "hyperfine: $runs runs after 1 warm-up, fresh input copies before every run; seconds"
 "$python" "$root/bench/summary.py" "$work/results" | tee "$work/results/table.md"
+exit $failed
