@@ -227,4 +227,10 @@ for run in "${runs[@]}"; do
     printf 'failed: %s\n8 frames: 7 done, 1 failed, 0 not run\n' "$failed" |
         diff - "$tmp/$folder/$results.summary" || fail "$road: summary"
 done
+# A frame of the list that no run has seen.
+cd "$tmp/repair"
+{ cat frames.txt; echo raw/never.fits; } >more.txt
+printf 'failed: %s\nnot run: raw/never.fits\n9 frames: 7 done, 1 failed, 1 not run\n' $broken.fits >expected
+! "$batch" --summary more.txt repair >got || fail "summary exit status 0"
+diff expected got || fail "summary of a frame not run"
 echo "passed: $runner, ${#runs[@]} runs over 8 frames"
