@@ -1,8 +1,9 @@
 // The programs under failures while they write: a disk that fills up, a
-// read-only folder, targets that are symbolic links, and a process killed at
-// random points. Whatever happens, every file is either as it was or exactly
-// what an undisturbed run writes, and no temporary file is left behind
-// except by a killed process (named ".<name>.<pid>.tmp" with its pid).
+// read-only folder, files that may be written but not replaced, targets that
+// are symbolic links, a process interrupted by a signal or killed at random
+// points. Whatever happens, every file is either as it was or exactly what
+// an undisturbed run writes, and no temporary file is left behind except by
+// a killed process (named ".<name>.<pid>.tmp" with its pid).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support.hpp"
@@ -200,6 +202,29 @@ TEST_P(Faults, TargetsAreSymbolicLinks) {
     EXPECT_EQ(test::list_dir(dir.path()).size(), inputs(job).size() + 1);
 }
 
+// Files that an ordinary user may write but not replace: in a folder of
+// root's that the user may not write, or root's files in a sticky folder.
+// No temporary file can be put beside them (or renamed over them), and they
+// are never written in place, where a failure would leave them damaged: the
+// write is refused and every file stays as it was.
+TEST_P(Faults, FilesThatCannotBeReplacedAreRefused) {
+    const Job& job = GetParam();
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: cannot run the programs as another user";
+    constexpr int kNobody = 65534;
+    for (const mode_t folder_mode : {0755, 01777}) {
+        SCOPED_TRACE("folder mode " + std::to_string(folder_mode));
+        test::TempDir dir;
+        ASSERT_EQ(::chmod(dir.path().c_str(), folder_mode), 0);
+        put_files(dir.path(), inputs(job));
+        for (const auto& [name, bytes] : inputs(job)) ASSERT_EQ(::chmod(dir.file(name).c_str(), 0666), 0);
+        const test::RunResult r = test::run(job.program, job.args, {dir.path(), -1, 0, kNobody});
+        if (r.status == 126 || r.status == 127) GTEST_SKIP() << "the program cannot be run as user nobody here";
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("wf: Error opening file for writing\n"), std::string::npos) << r.output;
+        EXPECT_EQ(files_of(dir.path()), inputs(job));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, Faults, testing::ValuesIn(kJobs),
                          [](const testing::TestParamInfo<Job>& info) { return std::string(info.param.name); });
 
@@ -257,5 +282,46 @@ TEST_P(Killed, AtRandomPointsLeavesOldOrNewFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, Killed, testing::ValuesIn(kJobs),
                          [](const testing::TestParamInfo<Job>& info) { return std::string(info.param.name); });
+
+// SIGINT, SIGTERM or SIGHUP while a file is being written: the temporary
+// files are removed, the old files stay and the status is 128 + the signal.
+// A run that finishes before the signal arrives must have written the new
+// files; the signal is sent again until it meets a write.
+class Interrupted : public testing::TestWithParam<std::tuple<Job, int>> {};
+
+TEST_P(Interrupted, RemovesTheTemporaryFilesAndKeepsTheOldOnes) {
+    Job job = std::get<0>(GetParam());
+    const int signal_number = std::get<1>(GetParam());
+    job.naxis1 = 2048;
+    job.naxis2 = 2048;
+    const Files before = inputs(job);
+    std::chrono::microseconds full_run{};
+    const Files after_ok = reference(job, &full_run);
+    test::TempDir dir;
+    int interrupted = 0;
+    for (int trial = 0; trial < 10 && interrupted == 0; ++trial) {
+        put_files(dir.path(), before);
+        test::Process p = test::start(job.program, job.args, {dir.path()});
+        const bool writing = temp_file_appears(dir.path(), p.pid, 4 * full_run);
+        ::kill(p.pid, signal_number);
+        const test::RunResult r = test::finish(p);
+        if (!writing || r.status == 0) {
+            EXPECT_EQ(files_of(dir.path()), after_ok);
+            continue;
+        }
+        EXPECT_EQ(r.status, 128 + signal_number);
+        EXPECT_EQ(files_of(dir.path()), before);
+        EXPECT_EQ(test::list_dir(dir.path()).size(), before.size());
+        ++interrupted;
+    }
+    EXPECT_EQ(interrupted, 1) << "no signal met a write in 10 runs";
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Interrupted,
+                         testing::Combine(testing::ValuesIn(kJobs), testing::Values(SIGINT, SIGTERM, SIGHUP)),
+                         [](const testing::TestParamInfo<std::tuple<Job, int>>& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace

@@ -198,6 +198,18 @@ TEST(Writer, RewriteKeepsBytesAfterTheData) {
     EXPECT_TRUE(test::read_file(dir.file("a.fits")) == patched + tail);
     ASSERT_EQ(write_with(fits_write, dir.file("a.fits"), h).result, 0);
     EXPECT_TRUE(test::read_file(dir.file("a.fits")) == patched);
+
+    // A header grown by a block after the read: what followed the data of
+    // the file as read is kept all the same, after the new header and data.
+    test::write_file(dir.file("b.fits"), image + tail);
+    fits_free_header(h);
+    ASSERT_EQ(fits_read(dir.file("b.fits").c_str(), h, test::plane_a()), 0);
+    for (int i = 0; i < 40; ++i) ASSERT_NE(fits_insert_card("HISTORY", "1", "grown", h), nullptr);
+    ASSERT_NE(h.blocks->link, nullptr);
+    std::string grown;
+    for (const HeaderBlock* b = h.blocks; b != nullptr; b = b->link) grown.append(b->cards, FITS_BLOCK);
+    ASSERT_EQ(write_with(fits_rewrite, dir.file("b.fits"), h).result, 0);
+    EXPECT_TRUE(test::read_file(dir.file("b.fits")) == grown + image.substr(FITS_BLOCK) + tail);
     fits_free_header(h);
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -246,6 +247,8 @@ Process start(const std::string& program, const std::vector<std::string>& args, 
             ::setrlimit(RLIMIT_FSIZE, &limit);
             ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
         }
+        if (options.uid >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(options.uid) != 0 || ::setuid(options.uid) != 0))
+            ::_exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

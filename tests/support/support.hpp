@@ -78,6 +78,7 @@ struct RunOptions {
     std::string cwd;              // folder to run in (default: current)
     int64_t file_size_limit = -1; // RLIMIT_FSIZE in bytes, -1 for none
     int timeout_ms = 0;           // kill the program after this long; 0 for never
+    int uid = -1;                 // run as this user, in the group of the same number (root only)
 };
 
 // A program started and not yet waited for.
