@@ -139,7 +139,8 @@ UniqueFd readable_at_offsets(UniqueFd fd, int64_t limit, int64_t& offset, int64_
     if (!copy) return copy;  // read as a file that has no data
     uint8_t chunk[64 * 1024];
     while (size < limit) {
-        const size_t got = read_full(fd.get(), chunk, static_cast<size_t>(std::min<int64_t>(sizeof chunk, limit - size)));
+        const size_t got =
+            read_full(fd.get(), chunk, static_cast<size_t>(std::min<int64_t>(sizeof chunk, limit - size)));
         if (got == 0 || !write_full(copy.get(), chunk, got)) break;
         size += static_cast<int64_t>(got);
     }

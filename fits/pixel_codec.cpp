@@ -111,10 +111,12 @@ void decode_items(const ItemEncoding& enc, const uint8_t* items, double* values,
         for (size_t i = 0; i < n; ++i) values[i] = items[i];
         break;
     case ItemType::i16:
-        for (size_t i = 0; i < n; ++i) values[i] = static_cast<int16_t>(__builtin_bswap16(load<uint16_t>(items + 2 * i)));
+        for (size_t i = 0; i < n; ++i)
+            values[i] = static_cast<int16_t>(__builtin_bswap16(load<uint16_t>(items + 2 * i)));
         break;
     case ItemType::i32:
-        for (size_t i = 0; i < n; ++i) values[i] = static_cast<int32_t>(__builtin_bswap32(load<uint32_t>(items + 4 * i)));
+        for (size_t i = 0; i < n; ++i)
+            values[i] = static_cast<int32_t>(__builtin_bswap32(load<uint32_t>(items + 4 * i)));
         break;
     case ItemType::f32:
         for (size_t i = 0; i < n; ++i) {

@@ -33,8 +33,8 @@ constexpr const char* USAGE =
 struct Channel {
     FitsHeader header;
     FitsInput input;
-    int32_t columns = 0;  // its columns that have a place in the image
-    int64_t rows = 0;     // its rows that the image has
+    int32_t columns = 0;     // its columns that have a place in the image
+    int64_t rows = 0;        // its rows that the image has
     bool converted = false;  // its items are of another type than the image's
 };
 

@@ -47,18 +47,16 @@ void deal_out(FitsInput& input, int32_t channel_width, FitsOutput (&outputs)[cha
     const int64_t channel_row_bytes = static_cast<int64_t>(channel_width) * input.item_size;
     std::vector<uint8_t> band(static_cast<size_t>(band_rows * input.row_bytes));
     std::vector<uint8_t> channel_bands(static_cast<size_t>(channels::COUNT * band_rows * channel_row_bytes));
-    uint8_t* const channel_band[channels::COUNT] = {
-        channel_bands.data(), channel_bands.data() + band_rows * channel_row_bytes,
-        channel_bands.data() + 2 * band_rows * channel_row_bytes, channel_bands.data() + 3 * band_rows * channel_row_bytes};
-
     for (int64_t rows; (rows = fits_read_rows(input, band.data(), band_rows)) > 0;) {
         for (int64_t r = 0; r < rows; ++r) {
-            uint8_t* const row_out[channels::COUNT] = {
-                channel_band[0] + r * channel_row_bytes, channel_band[1] + r * channel_row_bytes,
-                channel_band[2] + r * channel_row_bytes, channel_band[3] + r * channel_row_bytes};
+            uint8_t* row_out[channels::COUNT];
+            for (int c = 0; c < channels::COUNT; ++c)
+                row_out[c] = channel_bands.data() + (c * band_rows + r) * channel_row_bytes;
             channels::split_row(band.data() + r * input.row_bytes, input.item_size, channel_width, row_out);
         }
-        for (int c = 0; c < channels::COUNT; ++c) fits_write_rows(outputs[c], channel_band[c], rows * channel_row_bytes);
+        for (int c = 0; c < channels::COUNT; ++c)
+            fits_write_rows(outputs[c], channel_bands.data() + c * band_rows * channel_row_bytes,
+                            rows * channel_row_bytes);
     }
 }
 

@@ -1,6 +1,8 @@
 // quadsplit and quadmerge together on images of random size and content:
 // merging the channel files gives back the image that was split, and a box
 // repaired by boxpatch in one channel file reaches exactly its own pixels.
+// Then items that must come through the three programs bit for bit, and
+// channel files of other item types than their image.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -144,3 +146,188 @@ INSTANTIATE_TEST_SUITE_P(Random, BoxpatchedChannel, testing::ValuesIn(shapes(8, 
                          [](const testing::TestParamInfo<Shape>& info) { return shape_name(info.param); });
 
 }  // namespace
+
+// Items that single precision cannot hold, or whose bits matter beyond their
+// value: BITPIX 32 beyond 2^24 and at its ends, BITPIX -64 of every kind,
+// BITPIX -32 NaN payloads (one signalling), infinities, -0 and subnormals.
+struct ExactItems {
+    const char* name;
+    int bitpix;
+    std::vector<uint64_t> bits;  // the items' bit patterns, used in turn
+};
+
+const ExactItems kExactItems[] = {
+    {"Int32", 32, {0x80000000, 0x7FFFFFFF, 16777217, 0xFEFFFFFF, 2147483584, 123456789, 0xF8A432EB, 1}},
+    {"Double",
+     -64,
+     {0x7FF0000000000001, 0xFFF8000000000123, 0x7FF0000000000000, 0xFFF0000000000000, 0x7FEFFFFFFFFFFFFF,
+      0x8000000000000000, 1, 0x3FD5555555555555, 0xC0FE240C9FBE76C9, 0x3FB999999999999A}},
+    {"Float", -32, {0x7F800001, 0xFFC00123, 0x7F800000, 0x80000000, 1, 0x7F7FFFFF, 0x3EAAAAAB, 0xC2F6E979}},
+};
+
+void PrintTo(const ExactItems& e, std::ostream* os) { *os << e.name; }
+
+constexpr int kExactWidth = 10;  // two columns in no channel file
+constexpr int kExactHeight = 4;
+
+size_t item_bytes(int bitpix) { return static_cast<size_t>(std::abs(bitpix) / 8); }
+
+std::string big_endian(uint64_t bits, size_t size) {
+    std::string out;
+    for (size_t b = size; b-- > 0;) out.push_back(static_cast<char>(bits >> (8 * b)));
+    return out;
+}
+
+uint64_t bits_of(const std::string& data, size_t i, size_t size) {
+    uint64_t bits = 0;
+    for (size_t b = 0; b < size; ++b) bits = bits << 8 | static_cast<uint8_t>(data.at(i * size + b));
+    return bits;
+}
+
+// A header of one block, then the items of `bits` and zero bytes to a whole block.
+std::string exact_file(int bitpix, int w, int h, const std::vector<uint64_t>& bits, const std::string& extra = "") {
+    std::vector<std::string> cards = test::basic_cards(bitpix, w, h);
+    if (!extra.empty()) cards.push_back(extra);
+    cards.push_back(test::card("END"));
+    std::string data;
+    for (uint64_t b : bits) data += big_endian(b, item_bytes(bitpix));
+    data.resize((data.size() + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK, '\0');
+    return test::header_blocks(cards) + data;
+}
+
+// The box pixel that patching computes from L and R (column k of a box W
+// wide): single precision, or double for BITPIX -64; 32-bit items keep the
+// value truncated, or their largest value from 2^31 on.
+template <typename T>
+uint64_t box_item(int bitpix, T left, T right, int k, int w) {
+    const T step = (right - left) / static_cast<T>(w);
+    const T value = static_cast<T>(k) * step + left;
+    if (bitpix == 32) return static_cast<uint32_t>(value >= 2147483648.0 ? INT32_MAX : static_cast<int32_t>(value));
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof value);
+    return bits;
+}
+
+template <typename T>
+T value_of(int bitpix, uint64_t bits) {
+    if (bitpix == 32) return static_cast<T>(static_cast<int32_t>(bits));
+    T v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+class ItemsComeThroughExactly : public testing::TestWithParam<ExactItems> {};
+
+// Split, merged back and patched, every item that is not computed keeps its
+// bytes.
+TEST_P(ItemsComeThroughExactly, SplitMergeAndPatch) {
+    const ExactItems& e = GetParam();
+    const size_t size = item_bytes(e.bitpix);
+    std::vector<uint64_t> px;
+    for (int i = 0; i < kExactWidth * kExactHeight; ++i)
+        px.push_back(e.bits[static_cast<size_t>(i * 7 + i / kExactWidth) % e.bits.size()]);
+    const std::string image = exact_file(e.bitpix, kExactWidth, kExactHeight, px);
+    test::TempDir dir;
+    test::write_file(dir.file("img.fits"), image);
+    ASSERT_EQ(test::run(test::programs::QUADSPLIT, {"img.fits"}, {dir.path()}).status, 0);
+    for (int c = 0; c < 4; ++c) {
+        std::vector<uint64_t> channel;
+        for (int y = 0; y < kExactHeight; ++y)
+            for (int k = 0; k < kExactWidth / 4; ++k)
+                channel.push_back(px[static_cast<size_t>(y * kExactWidth + 4 * k + c)]);
+        const std::string written = test::read_file(dir.file(std::string("img.") + "abcd"[c] + ".fits"));
+        EXPECT_TRUE(written.substr(FITS_BLOCK) == exact_file(e.bitpix, 1, 1, channel).substr(FITS_BLOCK))
+            << "channel " << c;
+    }
+
+    // Merging into an image whose channel columns hold zero gives it back.
+    std::vector<uint64_t> cleared = px;
+    for (size_t i = 0; i < cleared.size(); ++i)
+        if (static_cast<int>(i) % kExactWidth < 8) cleared[i] = 0;
+    test::write_file(dir.file("img.fits"), exact_file(e.bitpix, kExactWidth, kExactHeight, cleared));
+    ASSERT_EQ(test::run(test::programs::QUADMERGE, {"img.fits"}, {dir.path()}).status, 0);
+    EXPECT_TRUE(test::read_file(dir.file("img.fits")) == image);
+
+    // Columns 3..6 of rows 2..3 are computed from columns 2 and 7.
+    ASSERT_EQ(test::run(test::programs::BOXPATCH, {"-b", "3", "6", "2", "3", "img.fits"}, {dir.path()}).status, 0);
+    std::vector<uint64_t> patched = px;
+    for (int y = 1; y <= 2; ++y) {
+        const uint64_t left = px[static_cast<size_t>(y * kExactWidth + 1)],
+                       right = px[static_cast<size_t>(y * kExactWidth + 6)];
+        for (int k = 1; k <= 4; ++k)
+            patched[static_cast<size_t>(y * kExactWidth + 1 + k)] =
+                e.bitpix == -64
+                    ? box_item(e.bitpix, value_of<double>(e.bitpix, left), value_of<double>(e.bitpix, right), k, 4)
+                    : box_item(e.bitpix, value_of<float>(e.bitpix, left), value_of<float>(e.bitpix, right), k, 4);
+    }
+    const std::string result = test::read_file(dir.file("img.fits"));
+    for (size_t i = 0; i < px.size(); ++i)
+        EXPECT_EQ(bits_of(result.substr(FITS_BLOCK), i, size), patched[i])
+            << "pixel " << i % kExactWidth << ", " << i / kExactWidth;
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, ItemsComeThroughExactly, testing::ValuesIn(kExactItems),
+                         [](const testing::TestParamInfo<ExactItems>& info) { return std::string(info.param.name); });
+
+// A channel file of another item type than the image: its values reach the
+// image's items through double precision by the writer's rules (wrapped for
+// 8 and 16 bits, saturated for 32, rounded to single precision).
+struct MixedMerge {
+    const char* name;
+    int image_bitpix, channel_bitpix;
+    std::vector<uint64_t> channel_bits;  // channel items, in turn
+    std::vector<uint64_t> expected;      // the image items they give
+};
+
+const MixedMerge kMixedMerges[] = {
+    // 300.7, -1.5, 65536 + 7, NaN
+    {"DoublesIntoShorts",
+     16,
+     -64,
+     {0x4072CB3333333333, 0xBFF8000000000000, 0x40F0007000000000, 0x7FF8000000000000},
+     {300, 0xFFFF, 7, 0}},
+    // 1e10, -1e10, 2147483647.9, -2147483648.5
+    {"DoublesIntoInts",
+     32,
+     -64,
+     {0x4202A05F20000000, 0xC202A05F20000000, 0x41DFFFFFFFFE6666, 0xC1E0000000100000},
+     {0x7FFFFFFF, 0x80000000, 0x7FFFFFFF, 0x80000000}},
+    // 2^24 + 1, INT32_MIN, 7 and -1, exact in double precision
+    {"IntsAndFloatsIntoDoubles",
+     -64,
+     32,
+     {16777217, 0x80000000, 7, 0xFFFFFFFF},
+     {0x4170000010000000, 0xC1E0000000000000, 0x401C000000000000, 0xBFF0000000000000}},
+    // 1/3 rounded, 1e300 beyond single precision
+    {"DoublesIntoFloats",
+     -32,
+     -64,
+     {0x3FD5555555555555, 0x7E37E43C8800759C, 0xC0FE240C9FBE76C9, 0},
+     {0x3EAAAAAB, 0x7F800000, 0xC7F12065, 0}},
+};
+
+void PrintTo(const MixedMerge& m, std::ostream* os) { *os << m.name; }
+
+class MixedItemTypes : public testing::TestWithParam<MixedMerge> {};
+
+TEST_P(MixedItemTypes, ReachTheImageByTheWritersRules) {
+    const MixedMerge& m = GetParam();
+    test::TempDir dir;
+    test::write_file(dir.file("img.fits"), exact_file(m.image_bitpix, 8, 2, std::vector<uint64_t>(16, 0)));
+    std::vector<uint64_t> expected(16);
+    for (int c = 0; c < 4; ++c) {
+        std::vector<uint64_t> channel;
+        for (int i = 0; i < 4; ++i) {
+            channel.push_back(m.channel_bits[static_cast<size_t>(i + c) % 4]);
+            expected[static_cast<size_t>(i / 2 * 8 + i % 2 * 4 + c)] = m.expected[static_cast<size_t>(i + c) % 4];
+        }
+        test::write_file(dir.file(std::string("img.") + "abcd"[c] + ".fits"),
+                         exact_file(m.channel_bitpix, 2, 2, channel));
+    }
+    const test::RunResult r = test::run(test::programs::QUADMERGE, {"img.fits"}, {dir.path()});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(test::read_file(dir.file("img.fits")) == exact_file(m.image_bitpix, 8, 2, expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, MixedItemTypes, testing::ValuesIn(kMixedMerges),
+                         [](const testing::TestParamInfo<MixedMerge>& info) { return std::string(info.param.name); });
