@@ -31,9 +31,8 @@ python=/usr/bin/python3  # Debian's, for its numpy and astropy
 # imcopy is a comparison only: without it its column stays empty.
 "$root/scripts/need-packages.sh" libcfitsio-bin || echo "bench: no imcopy, the split is not timed against it" >&2
 
-build="$root/build/bench"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DFITSQUAD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 >/dev/null
+build="$root/build/release"
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset programs -j 2 >/dev/null)
 quadsplit="$build/quadsplit/quadsplit"
 quadmerge="$build/quadmerge/quadmerge"
 boxpatch="$build/boxpatch/boxpatch"

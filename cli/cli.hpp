@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace cli {
+#include "version.hpp"
 
-constexpr const char* VERSION = "0.1.0";
+namespace cli {
 
 // Takes the first blank-delimited word of `arg`, of any length, into `word`.
 // An argument without a word (empty or all blanks) leaves `word` as it was

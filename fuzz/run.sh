@@ -18,9 +18,8 @@ seconds=${1:-80}
 half=$(( seconds / 2 > 0 ? seconds / 2 : 1 ))
 
 scripts/need-packages.sh clang libclang-rt-14-dev
-cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DFITSQUAD_FUZZ=ON -DFITSQUAD_TESTS=OFF >/dev/null
-cmake --build build/fuzz -j 2 --target reader_fuzzer cards_fuzzer boxpatch_args_fuzzer make_seeds >/dev/null
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j 2 >/dev/null
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -4,9 +4,14 @@
 # it into its channel files, repairs the box in channel b, merges the frame
 # back together and writes before/after pictures.
 #   scripts/demo.sh [output folder]      (default: build/demo-output)
+# The programs are those of the release build (built first), or those in the
+# folder FITSQUAD_BIN names, e.g. installed ones:
+#   FITSQUAD_BIN=/usr/local/bin scripts/demo.sh /tmp/demo
 set -euo pipefail
-# The output folder is taken relative to where the demo is started.
+# The output folder and FITSQUAD_BIN are taken relative to where the demo is
+# started.
 out=$(realpath -m "${1:-$(dirname "$0")/../build/demo-output}")
+bin=${FITSQUAD_BIN:+$(realpath -m "$FITSQUAD_BIN")}
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
@@ -18,15 +23,23 @@ if [ -d "$out" ] && [ -n "$(ls -A "$out")" ] && [ ! -e "$out/$marker" ]; then
     exit 1
 fi
 
-echo "== building (build/demo)"
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DFITSQUAD_TESTS=OFF >/dev/null
-cmake --build build/demo -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
-bin=$root/build/demo
-fitsframe=$bin/fitsframe/fitsframe
-fitspreview=$bin/fitspreview/fitspreview
-quadsplit=$bin/quadsplit/quadsplit
-quadmerge=$bin/quadmerge/quadmerge
-boxpatch=$bin/boxpatch/boxpatch
+if [ -n "$bin" ]; then
+    program() { echo "$bin/$1"; }
+    echo "== programs in $bin"
+else
+    echo "== building (build/release)"
+    cmake --preset release >/dev/null
+    cmake --build --preset programs -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+    program() { echo "$root/build/release/$1/$1"; }
+fi
+for name in fitsframe fitspreview quadsplit quadmerge boxpatch; do
+    [ -x "$(program "$name")" ] || { echo "demo: no program $(program "$name")"; exit 1; }
+done
+fitsframe=$(program fitsframe)
+fitspreview=$(program fitspreview)
+quadsplit=$(program quadsplit)
+quadmerge=$(program quadmerge)
+boxpatch=$(program boxpatch)
 
 mkdir -p "$out"
 cd "$out"

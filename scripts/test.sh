@@ -9,16 +9,18 @@ root=$(pwd)
 scripts/need-packages.sh python3-astropy fitsverify
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# Each build is a preset of CMakePresets.json, its folder build/<preset>.
 run_build() {
-    local dir=$1
-    shift
-    echo "== $dir"
-    cmake -S . -B "build/$dir" -DFITSQUAD_TESTS=ON "$@" >/dev/null
-    cmake --build "build/$dir" -j "$jobs"
-    ctest --test-dir "build/$dir" --output-on-failure -j "$jobs"
+    local preset=$1
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
 }
 
-run_build release -DCMAKE_BUILD_TYPE=Release
+# The release build's tests include the install and the packages (label
+# package): tests/package/check.sh.
+run_build release
 
 # The README's demo must keep working from its one command.
 echo "== demo"
@@ -50,4 +52,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # symbolizing, which cost 0.2 s per program run; to see a full, symbolized
 # report, run the program again by hand without these options.
 export FITSQUAD_PROGRAM_LSAN_OPTIONS="use_globals=0:symbolize=0:malloc_context_size=2:print_suppressions=0:suppressions=$root/scripts/lsan-programs.supp"
-run_build sanitize -DCMAKE_BUILD_TYPE=Debug -DFITSQUAD_SANITIZE=ON
+run_build sanitize

@@ -39,7 +39,7 @@ TEST_P(ProgramInfo, PromptHelpAndVersion) {
 
     const test::RunResult version = test::run(p.path, {"--version", "nope.fits"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.output, std::string(p.name) + " (fitsquad) 0.1.0\n");
+    EXPECT_EQ(version.output, std::string(p.name) + " (fitsquad) " + test::programs::VERSION + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramInfo, testing::ValuesIn(kPrograms),

@@ -186,7 +186,7 @@ TEST_P(QuadmergeRun, PrintsExitsAndRewritesAsExpected) {
             files.emplace_back(channel_name(c.images[i], k), channel_file(k, kChannels[k]));
     }
     for (const auto& [name, bytes] : c.changes) {
-        files.erase(std::remove_if(files.begin(), files.end(), [&](auto& f) { return f.first == name; }),
+        files.erase(std::remove_if(files.begin(), files.end(), [&name = name](auto& f) { return f.first == name; }),
                     files.end());
         if (!bytes.empty()) files.emplace_back(name, bytes);
     }

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# What a user installs, checked as the user gets it (run by CTest in the
+# release build, label "package"):
+#   tests/package/check.sh BUILD_FOLDER PROJECT_VERSION
+# - configuring for a big-endian target is refused with a clear line;
+# - `cmake --install` into a temporary DESTDIR, the .deb (unpacked with
+#   dpkg-deb -x, never installed) and the .tar.gz made by cpack each hold the
+#   five programs and their man pages and nothing else; every program prints
+#   the project version, and every man page renders without a warning, with
+#   the sections NAME, SYNOPSIS, DESCRIPTION, EXIT STATUS and EXAMPLE, the
+#   project version, and the synopsis of the program's --help;
+# - the demo's road run with the installed programs writes the same files as
+#   run with the programs of the build folder.
+set -euo pipefail
+build=$(realpath "$1")
+version=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+programs=(quadsplit quadmerge boxpatch fitspreview fitsframe)
+
+# man-db renders the pages, dpkg-dev's dpkg-shlibdeps gives the .deb its
+# dependencies, and clang can build for a big-endian target.
+"$root/scripts/need-packages.sh" man-db dpkg-dev clang
+
+work=$(mktemp -d /tmp/fitsquad-package.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+echo "== a big-endian target"
+# Only the compiler is tried (no linking), so no big-endian libraries are needed.
+if cmake -S "$root" -B "$work/big-endian" -DCMAKE_CXX_COMPILER=clang++ \
+         -DCMAKE_CXX_COMPILER_TARGET=powerpc64-linux-gnu -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY \
+         -DFITSQUAD_TESTS=OFF >"$work/big-endian.log" 2>&1; then
+    fail "configuring for powerpc64 was not refused"
+fi
+grep -q "fitsquad needs a little-endian host" "$work/big-endian.log" ||
+    fail "no little-endian line when configuring for powerpc64: $(tail -n 5 "$work/big-endian.log")"
+
+echo "== install and packages"
+DESTDIR="$work/dest" cmake --install "$build" --prefix /usr/local >/dev/null
+(cd "$work" && cpack -G "DEB;TGZ" --config "$build/CPackConfig.cmake" -B "$work/packages") >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; fail "cpack failed"; }
+debs=("$work"/packages/fitsquad_"$version"_*.deb)
+tars=("$work"/packages/fitsquad-"$version"-*.tar.gz)
+[ -f "${debs[0]}" ] && [ ${#debs[@]} = 1 ] || fail "no one .deb named for version $version: $(ls "$work/packages")"
+[ -f "${tars[0]}" ] && [ ${#tars[@]} = 1 ] || fail "no one .tar.gz named for version $version: $(ls "$work/packages")"
+[ "$failures" = 0 ] || exit 1
+[ "$(dpkg-deb -f "${debs[0]}" Version)" = "$version" ] || fail "the .deb's Version is not $version"
+dpkg-deb -x "${debs[0]}" "$work/deb"
+mkdir "$work/tgz" && tar -xzf "${tars[0]}" -C "$work/tgz"
+
+# check_tree NAME PREFIX: one installed tree.
+check_tree() {
+    local name=$1 prefix=$2 expected listed
+    expected=$(for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$p.1"; done | sort)
+    listed=$(cd "$prefix" && find . -mindepth 1 ! -type d -printf '%P\n' | sort)
+    [ "$listed" = "$expected" ] || fail "$name holds"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
+    for p in "${programs[@]}"; do
+        local program=$prefix/bin/$p page=$prefix/share/man/man1/$p.1 text synopsis usage
+        [ "$("$program" --version)" = "$p (fitsquad) $version" ] ||
+            fail "$name: $p --version says $("$program" --version)"
+        text=$(LC_ALL=C MANWIDTH=200 man --warnings -l "$page" 2>"$work/warnings") || fail "$name: man -l $p.1 failed"
+        [ -s "$work/warnings" ] && fail "$name: $p.1 renders with warnings: $(cat "$work/warnings")"
+        for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" EXAMPLE; do
+            grep -qx "$section" <<<"$text" || fail "$name: $p.1 has no $section section"
+        done
+        grep -q "^ *$p - " <<<"$text" || fail "$name: $p.1's NAME is not \"$p - ...\""
+        grep -q "^fitsquad $version " <<<"$text" || fail "$name: $p.1 does not give version $version"
+        # The synopsis, blanks squeezed, is the usage line of --help.
+        synopsis=$(sed -n '/^SYNOPSIS$/,/^[^ ]/{/^ /p}' <<<"$text" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
+        usage=$("$program" --help | sed -n '1s/^Usage: //p')
+        [ "$synopsis" = "$usage" ] || fail "$name: $p.1's synopsis \"$synopsis\" is not --help's \"$usage\""
+    done
+}
+check_tree "cmake --install" "$work/dest/usr/local"
+check_tree "the .deb" "$work/deb/usr"
+check_tree "the .tar.gz" "$(echo "$work"/tgz/fitsquad-"$version"-*)"
+
+echo "== the demo with the installed programs"
+mkdir "$work/built"
+for p in "${programs[@]}"; do ln -s "$build/$p/$p" "$work/built/$p"; done
+FITSQUAD_BIN="$work/built" "$root/scripts/demo.sh" "$work/demo-built" >/dev/null
+FITSQUAD_BIN="$work/dest/usr/local/bin" "$root/scripts/demo.sh" "$work/demo-installed" >"$work/demo.log" ||
+    fail "the demo with the installed programs: $(cat "$work/demo.log")"
+diff -r "$work/demo-built" "$work/demo-installed" >&2 ||
+    fail "the demo's files differ between the built and the installed programs"
+
+[ "$failures" = 0 ] || exit 1
+echo "package: install, .deb and .tar.gz of fitsquad $version checked"
