@@ -1,9 +1,14 @@
-// fitspreview's stretch, the program on a known image, and fitsframe's
-// sample frame.
+// fitspreview's stretch, the program on a known image, its PNG decoded with
+// libpng, and fitsframe's sample frame.
+#include <png.h>
+
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <regex>
+#include <tuple>
 
 #include "stretch.hpp"
 #include "support.hpp"
@@ -49,6 +54,45 @@ TEST(Stretch, PercentilesInterpolateBetweenRanks) {
     EXPECT_DOUBLE_EQ(s.high, 100.0);
 }
 
+// 1000 values are sampled from 2363 finite ones (every second in file order,
+// the first 1000): a line of slope 1 with a ripple of +-0.25 and five
+// outliers. Pixels that are not sampled are 1e6 and NaN, which move the
+// cuts if they get in. Zscale rejects the outliers and takes the median
+// 499.5 -+ the slope / 0.25 times 498 and 501 ranks.
+TEST(Stretch, ZscaleFitsTheSortedSampleWithoutOutliers) {
+    std::vector<float> sample = {-5000, -4999, 5000, 5001, 5002};
+    for (int r = 2; r < 997; ++r) sample.push_back(static_cast<float>(r) + (r % 2 ? -0.25f : 0.25f));
+    const int32_t width = 13, height = 200;
+    int finite = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            float& pixel = test::plane_a()[x][y];
+            if ((x * 7 + y) % 11 == 0) {
+                pixel = kNaN;
+                continue;
+            }
+            const bool sampled = finite % 2 == 0 && finite / 2 < 1000;
+            pixel = sampled ? sample[static_cast<size_t>(finite / 2 * 379 % 1000)] : 1e6f;
+            ++finite;
+        }
+    }
+    ASSERT_EQ(finite, 2363);
+    const Stretch s = zscale_stretch(test::plane_a(), width, height);
+    EXPECT_NEAR(s.low, 499.5 - 498 * 4, 1e-6);
+    EXPECT_NEAR(s.high, 499.5 + 501 * 4, 1e-6);
+}
+
+TEST(Stretch, ZscaleOfTooFewValuesIsTheirRange) {
+    fill({{kNaN, 7, 2}, {kInf, 5, kNaN}});  // fewer than 5 finite values
+    Stretch s = zscale_stretch(test::plane_a(), 2, 3);
+    EXPECT_EQ(s.low, 2.0);
+    EXPECT_EQ(s.high, 7.0);
+    fill({{kNaN}});
+    s = zscale_stretch(test::plane_a(), 1, 1);
+    EXPECT_EQ(s.low, 0.0);
+    EXPECT_EQ(s.high, 0.0);
+}
+
 TEST(Stretch, MapsLinearlyRoundsAndClips) {
     fill({{10, 20, 15, 14.9f, 5, 30, kNaN, 10.02f}});
     apply_stretch(Stretch{10, 20}, test::plane_a(), 1, 8);
@@ -81,42 +125,187 @@ TEST(FitsPreview, WritesTheStretchedPicture) {
     r = test::run(test::programs::FITSPREVIEW, {"-p", "0", "50", "img.fits", "p.ppm"}, {dir.path()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "p.ppm: 4 x 2 pixels of img.fits, black at 32868, white at 32903\n");
+
+    // Columns 2..3 of the image twice, 4 black columns between: cuts 110..160.
+    r = test::run(test::programs::FITSPREVIEW, {"-r", "3", "2", "0", "9", "img.fits", "img.fits", "two.ppm"},
+                  {dir.path()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "two.ppm: 8 x 2 pixels of img.fits and img.fits side by side, columns 2 to 3, rows 1 to 2, "
+                        "black at 32878, white at 32928\n");
+    const std::string levels("\xcc\xff\0\0\0\0\xcc\xff" "\0\x33\0\0\0\0\0\x33", 16);  // row 1, then row 0
+    std::string grey;
+    for (const char level : levels) grey += std::string(3, level);
+    EXPECT_EQ(test::read_file(dir.file("two.ppm")), "P6\n8 2\n255\n" + grey);
+
+    // Zscale: the hot pixel is rejected, the line through the other eleven
+    // has slope 2.036..., so white lies 7 ranks * 2.036... / 0.25 above the
+    // median 111, at 168.018 (as astropy's ZScaleInterval has it); black is
+    // the smallest value.
+    const std::vector<double> ramp = {100, 103, 104, 107, 109, 110, 112, 115, 116, 119, 121, 5000};
+    test::write_file(dir.file("ramp.fits"),
+                     test::fits_file(16, 4, 3, ramp, {test::value_card("BZERO", "32768")}));
+    r = test::run(test::programs::FITSPREVIEW, {"-z", "ramp.fits", "z.png"}, {dir.path()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "z.png: 4 x 3 pixels of ramp.fits, black at 32868, white at 32936\n");
 }
+
+// Grey levels of a picture, row by row from the top, and its size.
+struct Grey {
+    uint32_t width = 0, height = 0;
+    std::string levels;
+};
+
+Grey ppm_grey(const std::string& bytes) {
+    Grey g;
+    // The text header is three lines: "P6", the size, "255".
+    size_t data = 0;
+    for (int line = 0; line < 3 && data != std::string::npos; ++line) data = bytes.find('\n', data + (line > 0));
+    if (data == std::string::npos || std::sscanf(bytes.c_str(), "P6 %u %u 255", &g.width, &g.height) != 2) return g;
+    for (size_t i = data + 1; i < bytes.size(); i += 3) g.levels += bytes[i];
+    return g;
+}
+
+// The PNG decoded by libpng; only an 8-bit grey PNG (IHDR bit depth 8,
+// colour type 0) gives levels.
+Grey png_grey(const std::string& bytes) {
+    Grey g;
+    if (bytes.size() < 26 || bytes[24] != 8 || bytes[25] != 0) return g;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return g;
+    image.format = PNG_FORMAT_GRAY;
+    std::string levels(PNG_IMAGE_SIZE(image), '\0');
+    if (!png_image_finish_read(&image, nullptr, levels.data(), 0, nullptr)) return g;
+    return Grey{image.width, image.height, levels};
+}
+
+struct PictureCase {
+    const char* name;
+    std::vector<std::string> options;  // before the image names
+    bool side_by_side;
+};
+
+void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.name; }
+
+class FitsPreviewPng : public testing::TestWithParam<std::tuple<int, PictureCase>> {};
+
+// The PNG holds exactly the grey levels of the PPM of the same image and
+// stretch, and the program says the same of both.
+TEST_P(FitsPreviewPng, HoldsTheGreyLevelsOfThePpm) {
+    const auto& [bitpix, c] = GetParam();
+    const int32_t width = 37, height = 23;
+    std::vector<double> values;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) values.push_back((x * 131 + y * 71) % 97 + (bitpix == 8 ? 50 : -40));
+    values[5] = bitpix == 8 ? 255 : 30000;  // a hot pixel
+    if (bitpix == -32) values[40] = values[41] = kNaN, values[80] = kInf, values[81] = -kInf;
+    test::TempDir dir;
+    test::write_file(dir.file("img.fits"), test::fits_file(bitpix, width, height, values, {test::value_card("BZERO", "7")}));
+
+    std::vector<std::string> images = {"img.fits"};
+    if (c.side_by_side) images.push_back("img.fits");
+    std::string lines[2];
+    Grey grey[2];
+    const char* pictures[2] = {"pic.png", "pic.ppm"};
+    for (int i = 0; i < 2; ++i) {
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), images.begin(), images.end());
+        args.push_back(pictures[i]);
+        const test::RunResult r = test::run(test::programs::FITSPREVIEW, args, {dir.path()});
+        ASSERT_EQ(r.status, 0) << r.output;
+        lines[i] = r.output.substr(std::strlen(pictures[i]));
+        const std::string bytes = test::read_file(dir.file(pictures[i]));
+        grey[i] = i == 0 ? png_grey(bytes) : ppm_grey(bytes);
+    }
+    EXPECT_EQ(lines[0], lines[1]);
+    ASSERT_GT(grey[1].width * grey[1].height, 0u);
+    EXPECT_EQ(grey[0].width, grey[1].width);
+    EXPECT_EQ(grey[0].height, grey[1].height);
+    EXPECT_EQ(grey[0].levels, grey[1].levels);
+    EXPECT_NE(grey[1].levels.find_first_not_of(grey[1].levels[0]), std::string::npos) << "a flat picture";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ImagesAndStretches, FitsPreviewPng,
+    testing::Combine(testing::Values(8, 16, -32),
+                     testing::Values(PictureCase{"range", {}, false}, PictureCase{"percentiles", {"-p", "1", "99"}, false},
+                                     PictureCase{"zscale", {"-z"}, false},
+                                     PictureCase{"region", {"-r", "3", "20", "2", "15"}, false},
+                                     PictureCase{"side_by_side", {"-z", "-r", "30", "40", "20", "30"}, true})),
+    [](const testing::TestParamInfo<std::tuple<int, PictureCase>>& info) {
+        const int bitpix = std::get<0>(info.param);
+        return std::string(std::get<1>(info.param).name) + "_bitpix" + (bitpix < 0 ? "_minus" : "_") +
+               std::to_string(std::abs(bitpix));
+    });
 
 struct BadRun {
     const char* name;
     std::vector<std::string> args;
     std::string output;
+    int64_t file_size_limit = -1;
 };
 
 void PrintTo(const BadRun& r, std::ostream* os) { *os << r.name; }
 
 class FitsPreviewRefuses : public testing::TestWithParam<BadRun> {};
 
+// Refused with one line and status 1, and no picture (nor a temporary file)
+// is left behind.
 TEST_P(FitsPreviewRefuses, WithALineAndStatus1) {
     test::TempDir dir;
     test::write_file(dir.file("img.fits"), test::fits_file(8, 2, 2, {1, 2, 3, 4}));
-    const test::RunResult r = test::run(test::programs::FITSPREVIEW, GetParam().args, {dir.path()});
+    test::write_file(dir.file("wide.fits"), test::fits_file(8, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8}));
+    test::RunOptions options{dir.path()};
+    options.file_size_limit = GetParam().file_size_limit;
+    const test::RunResult r = test::run(test::programs::FITSPREVIEW, GetParam().args, options);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output, GetParam().output);
-    EXPECT_EQ(test::list_dir(dir.path()), std::vector<std::string>{"img.fits"});
+    EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"img.fits", "wide.fits"}));
 }
 
 const std::string kPercentError = "Error - -p needs two percentiles from 0 to 100, the lower first: -p 0.5 99.5\n";
 const std::string kFilesError =
-    "Error - give one FITS image and one picture file: fitspreview [-p LOW HIGH] image.fits picture.ppm\n";
+    "Error - give one or two FITS images and one picture file: "
+    "fitspreview [-p LOW HIGH | -z] [-r X1 X2 Y1 Y2] image.fits [after.fits] picture.png\n";
+const std::string kStretchesError = "Error - give one of -p LOW HIGH and -z, or neither for the smallest and largest value\n";
+const std::string kRegionError = "Error - -r needs four whole numbers, columns X1 to X2 and rows Y1 to Y2: -r 100 200 1 50\n";
+const std::string kCannotOpen = "wf: Error opening file for writing\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, FitsPreviewRefuses,
     testing::Values(BadRun{"one_file", {"img.fits"}, kFilesError},
-                    BadRun{"three_files", {"img.fits", "a.ppm", "b.ppm"}, kFilesError},
+                    BadRun{"four_files", {"img.fits", "img.fits", "a.ppm", "b.ppm"}, kFilesError},
                     BadRun{"percent_not_a_number", {"-p", "x", "99", "img.fits", "a.ppm"}, kPercentError},
                     BadRun{"percent_above_100", {"-p", "1", "101", "img.fits", "a.ppm"}, kPercentError},
                     BadRun{"percents_reversed", {"-p", "60", "40", "img.fits", "a.ppm"}, kPercentError},
                     BadRun{"percent_missing", {"img.fits", "a.ppm", "-p", "1"}, kPercentError},
+                    BadRun{"percentiles_and_zscale", {"-z", "-p", "1", "99", "img.fits", "a.png"}, kStretchesError},
+                    BadRun{"zscale_twice", {"-z", "img.fits", "-z", "a.png"}, kStretchesError},
+                    BadRun{"region_not_a_number", {"-r", "1", "2", "x", "2", "img.fits", "a.png"}, kRegionError},
+                    BadRun{"region_short", {"img.fits", "a.png", "-r", "1", "2", "1"}, kRegionError},
+                    BadRun{"region_outside",
+                           {"-r", "3", "9", "1", "2", "img.fits", "a.png"},
+                           "Error - the region lies outside the 2 x 2 image\n"},
+                    BadRun{"picture_neither_png_nor_ppm",
+                           {"img.fits", "a.jpg"},
+                           "Error - the picture's name must end in .png or .ppm: a.jpg\n"},
+                    BadRun{"picture_name_without_a_dot",
+                           {"img.fits", "png"},
+                           "Error - the picture's name must end in .png or .ppm: png\n"},
+                    BadRun{"images_not_alike",
+                           {"img.fits", "wide.fits", "a.png"},
+                           "Error - img.fits and wide.fits differ in size, BSCALE or BZERO; side by side they need "
+                           "to be alike\n"},
                     BadRun{"unreadable_image",
                            {"none.fits", "a.ppm"},
-                           "rf: Error - file not found ( none.fits )\nError reading FITS file, program terminating.\n"}),
+                           "rf: Error - file not found ( none.fits )\nError reading FITS file, program terminating.\n"},
+                    BadRun{"unreadable_second_image",
+                           {"img.fits", "none.fits", "a.png"},
+                           "rf: Error - file not found ( none.fits )\nError reading FITS file, program terminating.\n"},
+                    BadRun{"png_in_a_missing_folder", {"img.fits", "none/a.png"}, kCannotOpen},
+                    BadRun{"ppm_below_a_file", {"img.fits", "img.fits/a.ppm"}, kCannotOpen},
+                    BadRun{"png_write_fails", {"img.fits", "a.PNG"}, "wf: Error writing PNG file\n", 20},
+                    BadRun{"ppm_write_fails", {"img.fits", "a.ppm"}, "wf: Error writing PPM file\n", 8}),
     [](const testing::TestParamInfo<BadRun>& info) { return info.param.name; });
 
 // The sample frame: the same seed gives the same file, and the limits it
