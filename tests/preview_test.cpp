@@ -126,13 +126,17 @@ TEST(FitsPreview, WritesTheStretchedPicture) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "p.ppm: 4 x 2 pixels of img.fits, black at 32868, white at 32903\n");
 
-    // Columns 2..3 of the image twice, 4 black columns between: cuts 110..160.
-    r = test::run(test::programs::FITSPREVIEW, {"-r", "3", "2", "0", "9", "img.fits", "img.fits", "two.ppm"},
+    // Columns 2..3 of the image and of a second one, 4 black columns between;
+    // the cuts 110..200 come from both.
+    test::write_file(dir.file("after.fits"), test::fits_file(16, 4, 2, {100, 110, 120, 130, 140, 150, 200, 1100},
+                                                             {test::value_card("BZERO", "32768")}));
+    r = test::run(test::programs::FITSPREVIEW, {"-r", "3", "2", "0", "9", "img.fits", "after.fits", "two.ppm"},
                   {dir.path()});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, "two.ppm: 8 x 2 pixels of img.fits and img.fits side by side, columns 2 to 3, rows 1 to 2, "
-                        "black at 32878, white at 32928\n");
-    const std::string levels("\xcc\xff\0\0\0\0\xcc\xff" "\0\x33\0\0\0\0\0\x33", 16);  // row 1, then row 0
+    EXPECT_EQ(r.output, "two.ppm: 8 x 2 pixels of img.fits and after.fits side by side, columns 2 to 3, rows 1 to 2, "
+                        "black at 32878, white at 32968\n");
+    // (v - 110) / 90 * 255, rounded: 150 -> 113, 160 -> 142, 120 -> 28.
+    const std::string levels("\x71\x8e\0\0\0\0\x71\xff" "\0\x1c\0\0\0\0\0\x1c", 16);  // row 1, then row 0
     std::string grey;
     for (const char level : levels) grey += std::string(3, level);
     EXPECT_EQ(test::read_file(dir.file("two.ppm")), "P6\n8 2\n255\n" + grey);
@@ -289,8 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"picture_neither_png_nor_ppm",
                            {"img.fits", "a.jpg"},
                            "Error - the picture's name must end in .png or .ppm: a.jpg\n"},
-                    BadRun{"picture_name_without_a_dot",
-                           {"img.fits", "png"},
+                    BadRun{"picture_name_without_a_dot_before_reading",
+                           {"none.fits", "png"},
                            "Error - the picture's name must end in .png or .ppm: png\n"},
                     BadRun{"images_not_alike",
                            {"img.fits", "wide.fits", "a.png"},
