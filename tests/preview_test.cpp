@@ -3,11 +3,11 @@
 #include <png.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <ostream>
 #include <regex>
+#include <set>
 #include <tuple>
 
 #include "stretch.hpp"
@@ -24,15 +24,18 @@ void fill(const std::vector<std::vector<float>>& columns) {
         for (size_t y = 0; y < columns[x].size(); ++y) test::plane_a()[x][y] = columns[x][y];
 }
 
+// Zscale takes the range too when fewer than 5 values are finite.
 TEST(Stretch, RangeSkipsValuesThatAreNotFinite) {
-    fill({{kNaN, 4, -kInf}, {7.5f, kInf, -2}, {1000, 1000, 1000}});
-    const Stretch s = range_stretch(test::plane_a(), 2, 3);  // the third column lies outside
-    EXPECT_EQ(s.low, -2.0);
-    EXPECT_EQ(s.high, 7.5);
-    fill({{kNaN}});
-    const Stretch none = range_stretch(test::plane_a(), 1, 1);
-    EXPECT_EQ(none.low, 0.0);
-    EXPECT_EQ(none.high, 0.0);
+    for (const auto stretch : {range_stretch, zscale_stretch}) {
+        fill({{kNaN, 4, -kInf}, {7.5f, kInf, -2}, {1000, 1000, 1000}});
+        const Stretch s = stretch(test::plane_a(), 2, 3);  // the third column lies outside
+        EXPECT_EQ(s.low, -2.0);
+        EXPECT_EQ(s.high, 7.5);
+        fill({{kNaN}});
+        const Stretch none = stretch(test::plane_a(), 1, 1);
+        EXPECT_EQ(none.low, 0.0);
+        EXPECT_EQ(none.high, 0.0);
+    }
 }
 
 TEST(Stretch, PercentilesInterpolateBetweenRanks) {
@@ -63,34 +66,19 @@ TEST(Stretch, ZscaleFitsTheSortedSampleWithoutOutliers) {
     std::vector<float> sample = {-5000, -4999, 5000, 5001, 5002};
     for (int r = 2; r < 997; ++r) sample.push_back(static_cast<float>(r) + (r % 2 ? -0.25f : 0.25f));
     const int32_t width = 13, height = 200;
-    int finite = 0;
+    int n = 0;  // finite pixels so far
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
-            float& pixel = test::plane_a()[x][y];
-            if ((x * 7 + y) % 11 == 0) {
-                pixel = kNaN;
-                continue;
-            }
-            const bool sampled = finite % 2 == 0 && finite / 2 < 1000;
-            pixel = sampled ? sample[static_cast<size_t>(finite / 2 * 379 % 1000)] : 1e6f;
-            ++finite;
+            const bool sampled = n % 2 == 0 && n / 2 < 1000;
+            const bool nan = (x * 7 + y) % 11 == 0;
+            test::plane_a()[x][y] = nan ? kNaN : sampled ? sample[static_cast<size_t>(n / 2 * 379 % 1000)] : 1e6f;
+            n += nan ? 0 : 1;
         }
     }
-    ASSERT_EQ(finite, 2363);
+    ASSERT_EQ(n, 2363);
     const Stretch s = zscale_stretch(test::plane_a(), width, height);
     EXPECT_NEAR(s.low, 499.5 - 498 * 4, 1e-6);
     EXPECT_NEAR(s.high, 499.5 + 501 * 4, 1e-6);
-}
-
-TEST(Stretch, ZscaleOfTooFewValuesIsTheirRange) {
-    fill({{kNaN, 7, 2}, {kInf, 5, kNaN}});  // fewer than 5 finite values
-    Stretch s = zscale_stretch(test::plane_a(), 2, 3);
-    EXPECT_EQ(s.low, 2.0);
-    EXPECT_EQ(s.high, 7.0);
-    fill({{kNaN}});
-    s = zscale_stretch(test::plane_a(), 1, 1);
-    EXPECT_EQ(s.low, 0.0);
-    EXPECT_EQ(s.high, 0.0);
 }
 
 TEST(Stretch, MapsLinearlyRoundsAndClips) {
@@ -153,34 +141,21 @@ TEST(FitsPreview, WritesTheStretchedPicture) {
     EXPECT_EQ(r.output, "z.png: 4 x 3 pixels of ramp.fits, black at 32868, white at 32936\n");
 }
 
-// Grey levels of a picture, row by row from the top, and its size.
-struct Grey {
-    uint32_t width = 0, height = 0;
-    std::string levels;
-};
-
-Grey ppm_grey(const std::string& bytes) {
-    Grey g;
-    // The text header is three lines: "P6", the size, "255".
-    size_t data = 0;
-    for (int line = 0; line < 3 && data != std::string::npos; ++line) data = bytes.find('\n', data + (line > 0));
-    if (data == std::string::npos || std::sscanf(bytes.c_str(), "P6 %u %u 255", &g.width, &g.height) != 2) return g;
-    for (size_t i = data + 1; i < bytes.size(); i += 3) g.levels += bytes[i];
-    return g;
-}
-
-// The PNG decoded by libpng; only an 8-bit grey PNG (IHDR bit depth 8,
-// colour type 0) gives levels.
-Grey png_grey(const std::string& bytes) {
-    Grey g;
-    if (bytes.size() < 26 || bytes[24] != 8 || bytes[25] != 0) return g;
+// The PNG decoded by libpng, as the PPM of its grey levels that fitspreview
+// would write; empty unless it is an 8-bit grey PNG (IHDR bit depth 8,
+// colour type 0).
+std::string png_as_ppm(const std::string& png) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return g;
+    if (png.size() < 26 || png[24] != 8 || png[25] != 0 ||
+        !png_image_begin_read_from_memory(&image, png.data(), png.size()))
+        return "";
     image.format = PNG_FORMAT_GRAY;
     std::string levels(PNG_IMAGE_SIZE(image), '\0');
-    if (!png_image_finish_read(&image, nullptr, levels.data(), 0, nullptr)) return g;
-    return Grey{image.width, image.height, levels};
+    if (!png_image_finish_read(&image, nullptr, levels.data(), 0, nullptr)) return "";
+    std::string ppm = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+    for (const char level : levels) ppm += std::string(3, level);
+    return ppm;
 }
 
 struct PictureCase {
@@ -208,8 +183,7 @@ TEST_P(FitsPreviewPng, HoldsTheGreyLevelsOfThePpm) {
 
     std::vector<std::string> images = {"img.fits"};
     if (c.side_by_side) images.push_back("img.fits");
-    std::string lines[2];
-    Grey grey[2];
+    std::string lines[2], bytes[2];
     const char* pictures[2] = {"pic.png", "pic.ppm"};
     for (int i = 0; i < 2; ++i) {
         std::vector<std::string> args = c.options;
@@ -218,15 +192,11 @@ TEST_P(FitsPreviewPng, HoldsTheGreyLevelsOfThePpm) {
         const test::RunResult r = test::run(test::programs::FITSPREVIEW, args, {dir.path()});
         ASSERT_EQ(r.status, 0) << r.output;
         lines[i] = r.output.substr(std::strlen(pictures[i]));
-        const std::string bytes = test::read_file(dir.file(pictures[i]));
-        grey[i] = i == 0 ? png_grey(bytes) : ppm_grey(bytes);
+        bytes[i] = test::read_file(dir.file(pictures[i]));
     }
     EXPECT_EQ(lines[0], lines[1]);
-    ASSERT_GT(grey[1].width * grey[1].height, 0u);
-    EXPECT_EQ(grey[0].width, grey[1].width);
-    EXPECT_EQ(grey[0].height, grey[1].height);
-    EXPECT_EQ(grey[0].levels, grey[1].levels);
-    EXPECT_NE(grey[1].levels.find_first_not_of(grey[1].levels[0]), std::string::npos) << "a flat picture";
+    EXPECT_EQ(png_as_ppm(bytes[0]), bytes[1]);
+    EXPECT_GT(std::set<char>(bytes[1].end() - 100, bytes[1].end()).size(), 2u) << "a flat picture";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -273,7 +243,6 @@ const std::string kFilesError =
     "fitspreview [-p LOW HIGH | -z] [-r X1 X2 Y1 Y2] image.fits [after.fits] picture.png\n";
 const std::string kStretchesError = "Error - give one of -p LOW HIGH and -z, or neither for the smallest and largest value\n";
 const std::string kRegionError = "Error - -r needs four whole numbers, columns X1 to X2 and rows Y1 to Y2: -r 100 200 1 50\n";
-const std::string kCannotOpen = "wf: Error opening file for writing\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, FitsPreviewRefuses,
@@ -284,9 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"percents_reversed", {"-p", "60", "40", "img.fits", "a.ppm"}, kPercentError},
                     BadRun{"percent_missing", {"img.fits", "a.ppm", "-p", "1"}, kPercentError},
                     BadRun{"percentiles_and_zscale", {"-z", "-p", "1", "99", "img.fits", "a.png"}, kStretchesError},
-                    BadRun{"zscale_twice", {"-z", "img.fits", "-z", "a.png"}, kStretchesError},
                     BadRun{"region_not_a_number", {"-r", "1", "2", "x", "2", "img.fits", "a.png"}, kRegionError},
-                    BadRun{"region_short", {"img.fits", "a.png", "-r", "1", "2", "1"}, kRegionError},
                     BadRun{"region_outside",
                            {"-r", "3", "9", "1", "2", "img.fits", "a.png"},
                            "Error - the region lies outside the 2 x 2 image\n"},
@@ -303,11 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadRun{"unreadable_image",
                            {"none.fits", "a.ppm"},
                            "rf: Error - file not found ( none.fits )\nError reading FITS file, program terminating.\n"},
-                    BadRun{"unreadable_second_image",
-                           {"img.fits", "none.fits", "a.png"},
-                           "rf: Error - file not found ( none.fits )\nError reading FITS file, program terminating.\n"},
-                    BadRun{"png_in_a_missing_folder", {"img.fits", "none/a.png"}, kCannotOpen},
-                    BadRun{"ppm_below_a_file", {"img.fits", "img.fits/a.ppm"}, kCannotOpen},
+                    BadRun{"png_in_a_missing_folder", {"img.fits", "none/a.png"}, "wf: Error opening file for writing\n"},
                     BadRun{"png_write_fails", {"img.fits", "a.PNG"}, "wf: Error writing PNG file\n", 20},
                     BadRun{"ppm_write_fails", {"img.fits", "a.ppm"}, "wf: Error writing PPM file\n", 8}),
     [](const testing::TestParamInfo<BadRun>& info) { return info.param.name; });
