@@ -34,12 +34,11 @@ Stretch percentile_stretch(const ImagePlane& plane, int32_t width, int32_t heigh
 // the sample (at least one value). The rounds stop early when a round kept
 // as many values as the one before or fewer than the minimum are kept: half
 // the sample, and at least 5.
-// When at least that minimum is kept, with n values in
-// the sample, c = floor((n - 1) / 2) and s the fitted slope divided by the
-// contrast 0.25, the cuts are median - (c - 1) * s and median + (n - c) * s,
-// kept within the sample's smallest and largest value; otherwise they are
-// those two values.
-// An image without any finite value gives 0..0.
+// When at least that minimum is kept, with n values in the sample,
+// c = floor((n - 1) / 2) and s the last fitted slope divided by the contrast
+// 0.25, the cuts are median - (c - 1) * s and median + (n - c) * s, kept
+// within the sample's smallest and largest value; otherwise they are those
+// two values. An image without any finite value gives 0..0.
 Stretch zscale_stretch(const ImagePlane& plane, int32_t width, int32_t height);
 
 // Replaces every pixel of the image by its grey level, a whole number
