@@ -232,3 +232,9 @@ int fits_write_ppm(const char* file_name, const FitsHeader& header, const ImageP
 void swap_bytes2(uint8_t* buf, uint64_t count);
 void swap_bytes4(uint8_t* buf, uint64_t count);
 void swap_bytes8(uint8_t* buf, uint64_t count);
+
+// Replaces file_name atomically with `size` bytes (a picture, say), as the
+// writers above replace theirs. Returns 0, or -1 after the line
+// "wf: Error opening file for writing" or `write_failed_line`.
+int fits_replace_file(const char* file_name, const void* bytes, std::size_t size,
+                      const char* write_failed_line);

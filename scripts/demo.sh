@@ -2,7 +2,7 @@
 # The main job on a generated sample: builds the programs, makes a synthetic
 # raw frame of the four-channel detector with a bad box in channel b, splits
 # it into its channel files, repairs the box in channel b, merges the frame
-# back together and writes before/after pictures.
+# back together and writes before/after pictures (PNG).
 #   scripts/demo.sh [output folder]      (default: build/demo-output)
 # The programs are those of the release build (built first), or those in the
 # folder FITSQUAD_BIN names, e.g. installed ones:
@@ -44,34 +44,45 @@ boxpatch=$(program boxpatch)
 mkdir -p "$out"
 cd "$out"
 touch "$marker"
-rm -f frame.fits frame.[abcd].fits frame-original.fits before.ppm after.ppm channel-b-before.ppm channel-b-after.ppm
-stretch=(-p 0.5 99.5)  # a few hot pixels must not flatten the picture
+rm -f frame.fits frame.[abcd].fits frame-original.fits frame-original.b.fits \
+    before.png after.png channel-b-before.png channel-b-after.png box-before-after.png
+stretch=(-z)  # zscale, as image viewers show a raw frame
 
 echo "== a synthetic frame"
 made=$("$fitsframe" frame.fits)
 echo "$made"
 limits=$(sed -n 's/.*boxpatch -b //p' <<<"$made")
 cp frame.fits frame-original.fits
-"$fitspreview" "${stretch[@]}" frame.fits before.ppm
+"$fitspreview" "${stretch[@]}" frame.fits before.png
 
 echo "== quadsplit: the four channel files"
 "$quadsplit" frame.fits
-"$fitspreview" "${stretch[@]}" frame.b.fits channel-b-before.ppm
+"$fitspreview" "${stretch[@]}" frame.b.fits channel-b-before.png
+cp frame.b.fits frame-original.b.fits
 
 echo "== boxpatch: the bad box in channel b"
 # shellcheck disable=SC2086  # four numbers
 "$boxpatch" -b $limits frame.b.fits
 echo "frame.b.fits patched with -b $limits"
-"$fitspreview" "${stretch[@]}" frame.b.fits channel-b-after.ppm
+"$fitspreview" "${stretch[@]}" frame.b.fits channel-b-after.png
+# The box and twice its width to either side, its height above and below:
+# channel b before the repair on the left, after it on the right.
+read -r x1 x2 y1 y2 <<<"$limits"
+w=$((x2 - x1 + 1)) h=$((y2 - y1 + 1))
+"$fitspreview" "${stretch[@]}" -r $((x1 - 2 * w)) $((x2 + 2 * w)) $((y1 - h)) $((y2 + h)) \
+    frame-original.b.fits frame.b.fits box-before-after.png
 
 echo "== quadmerge: the frame rebuilt in place"
 "$quadmerge" frame.fits
-"$fitspreview" "${stretch[@]}" frame.fits after.ppm
+"$fitspreview" "${stretch[@]}" frame.fits after.png
 
 echo
 echo "Everything is in $(pwd):"
-echo "  frame-original.fits  the frame as generated"
-echo "  frame.[abcd].fits    its channel files (b repaired)"
-echo "  frame.fits           the frame rebuilt from them"
-echo "  before.ppm after.ppm channel-b-before.ppm channel-b-after.ppm   pictures (PPM)"
-echo "Look at them with any picture viewer, e.g.: eog $(pwd)/before.ppm"
+echo "  frame-original.fits    the frame as generated"
+echo "  frame-original.b.fits  its channel b file before the repair"
+echo "  frame.[abcd].fits      its channel files (b repaired)"
+echo "  frame.fits             the frame rebuilt from them"
+echo "  before.png after.png   the whole frame before and after (zscale)"
+echo "  channel-b-before.png channel-b-after.png   channel b before and after"
+echo "  box-before-after.png   the bad box in channel b: before on the left, after on the right"
+echo "Open them in any browser or picture viewer, e.g.: xdg-open $(pwd)/box-before-after.png"

@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# The interop tests check our files with FITS software written elsewhere.
-scripts/need-packages.sh python3-astropy fitsverify
+# fitspreview writes PNG through libpng; the interop tests check our files
+# with FITS software written elsewhere.
+scripts/need-packages.sh libpng-dev python3-astropy fitsverify
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # Each build is a preset of CMakePresets.json, its folder build/<preset>.

@@ -34,6 +34,8 @@ class Programs:
     quadsplit = None
     quadmerge = None
     boxpatch = None
+    fitspreview = None
+    fitsframe = None
 
 
 def run(program, args, cwd):

@@ -2,13 +2,15 @@
 written by astropy and the files shipped with astropy's own tests go
 through quadsplit, boxpatch and quadmerge, and every file written is read
 back with astropy (raw item values, BSCALE and BZERO not applied) and
-checked with fitsverify.
+checked with fitsverify. fitspreview's zscale cuts are compared with
+astropy's ZScaleInterval.
 
-Run: interop_test.py QUADSPLIT QUADMERGE BOXPATCH [unittest arguments]
+Run: interop_test.py QUADSPLIT QUADMERGE BOXPATCH FITSPREVIEW FITSFRAME [unittest arguments]
 """
 import contextlib
 import glob
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -16,6 +18,7 @@ import unittest
 
 from fitscheck import (CHANNELS, MAX_AXIS, READ_FAILED, Primary, Programs, channel_names, encode,
                        fits, fitsverify, np, run, same_bits, through_plane, to_plane)
+from astropy.visualization import ZScaleInterval
 
 NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS"
 CHANNEL_KEY = "ZPREMPCH"
@@ -351,8 +354,79 @@ class ShippedRefusals(InteropCase):
             self.assertIn(kind, kinds, "astropy's test data no longer hold such a file")
 
 
+def _sky(rng, width, height):
+    """A sky of about 1000 with noise, a gradient, stars and hot pixels."""
+    y, x = np.mgrid[0:height, 0:width]
+    sky = 1000.0 + 0.3 * x + 0.5 * y + rng.normal(0.0, 20.0, size=(height, width))
+    for _ in range(40):
+        cx, cy = rng.uniform(0, width), rng.uniform(0, height)
+        sky += rng.uniform(500.0, 30000.0) * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / (2 * 1.5**2))
+    sky[rng.integers(0, height, 30), rng.integers(0, width, 30)] = 60000.0
+    return sky
+
+
+def _sky_scaled16(rng, width, height):
+    hdu = fits.PrimaryHDU(_sky(rng, width, height))
+    hdu.scale("int16", bscale=2.0, bzero=30000)
+    return hdu
+
+
+def _sky_float32_gaps(rng, width, height):
+    data = _sky(rng, width, height).astype(np.float32)
+    data[10:25, :] = np.nan  # a gap of whole rows
+    data[:, 40:43] = np.nan  # and of columns
+    data[rng.integers(0, height, 200), rng.integers(0, width, 200)] = np.nan
+    data[3, 5], data[7, 9] = np.inf, -np.inf
+    return fits.PrimaryHDU(data)
+
+
+# Images written by astropy for the zscale comparison.
+SKY_INPUTS = {
+    "u16_bzero_300x200": lambda rng: fits.PrimaryHDU(np.clip(_sky(rng, 300, 200), 0, 65535).astype(np.uint16)),
+    "i16_scaled_257x131": lambda rng: _sky_scaled16(rng, 257, 131),
+    "f32_nan_211x173": lambda rng: _sky_float32_gaps(rng, 211, 173),
+    "u8_190x150": lambda rng: fits.PrimaryHDU(np.clip((_sky(rng, 190, 150) - 900.0) / 8.0, 0, 255).astype(np.uint8)),
+}
+CUTS_LINE = re.compile(r"black at (\S+), white at (\S+)\n$")
+
+
+class Zscale(InteropCase):
+    """fitspreview -z prints its cuts with BSCALE and BZERO applied; astropy's
+    ZScaleInterval is given the values the program's plane holds (the raw
+    items as single precision) and its cuts are scaled the same way. They
+    agree within 1% of the image's range of finite values."""
+
+    def assert_cuts_agree(self, name):
+        status, output = run(Programs.fitspreview, ["-z", name, "z.png"], self.folder)
+        self.assertEqual(status, 0, output)
+        ours = [float(v) for v in CUTS_LINE.search(output).groups()]
+        source = Primary(self.path(name))
+        scale, zero = source.header.get("BSCALE", 1.0), source.header.get("BZERO", 0.0)
+        plane = to_plane(source.data)
+        theirs = [float(v) * scale + zero for v in ZScaleInterval().get_limits(plane)]
+        finite = plane[np.isfinite(plane)].astype(np.float64) * scale + zero
+        tolerance = 0.01 * (finite.max() - finite.min())
+        self.assertLess(finite.min(), theirs[0], "the cuts are the image's range: nothing compared")
+        for what, a, b in zip(("black", "white"), ours, theirs):
+            self.assertLessEqual(abs(a - b), tolerance, f"{what}: fitspreview {a}, astropy {b}")
+
+    def test_demo_frame(self):
+        with self.fresh_folder():
+            status, output = run(Programs.fitsframe, ["frame.fits"], self.folder)
+            self.assertEqual(status, 0, output)
+            self.assertEqual(Primary(self.path("frame.fits")).data.shape, (2048, 2048))
+            self.assert_cuts_agree("frame.fits")
+
+    def test_astropy_images(self):
+        for case, make in SKY_INPUTS.items():
+            with self.subTest(case=case), self.fresh_folder():
+                make(np.random.default_rng(7)).writeto(self.path("img.fits"))
+                self.assert_cuts_agree("img.fits")
+
+
 if __name__ == "__main__":
-    if len(sys.argv) < 4:
+    if len(sys.argv) < 6:
         sys.exit(__doc__)
-    Programs.quadsplit, Programs.quadmerge, Programs.boxpatch = map(os.path.abspath, sys.argv[1:4])
-    unittest.main(argv=[sys.argv[0], *sys.argv[4:]], verbosity=1)
+    (Programs.quadsplit, Programs.quadmerge, Programs.boxpatch, Programs.fitspreview,
+     Programs.fitsframe) = map(os.path.abspath, sys.argv[1:6])
+    unittest.main(argv=[sys.argv[0], *sys.argv[6:]], verbosity=1)
