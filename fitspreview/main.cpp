@@ -217,7 +217,6 @@ bool compose(const Options& options, const FitsHeader& header, Region& region, i
         return false;
     }
     const std::vector<float> after_pixels = copy_region(region);
-    fits_prepare_plane(plane, width, height);
     place(before, region, 0);
     for (int32_t x = region.width(); x < region.width() + kGap; ++x)
         std::fill_n(&plane[x][0], height, std::numeric_limits<float>::quiet_NaN());
