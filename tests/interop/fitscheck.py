@@ -1,7 +1,6 @@
 """What the interop tests share: the independent FITS software (astropy with
 numpy, fitsverify), the programs under test run as processes, and the
-values a file holds after one pass through a program's single-precision
-image plane.
+items the programs make from computed or converted values.
 
 Missing software ends the run with status 1 and a line saying what to
 install: these checks never pass for want of a checker.
@@ -41,8 +40,8 @@ class Programs:
 def run(program, args, cwd):
     """Runs a program in `cwd`; gives (exit status, standard output)."""
     env = dict(os.environ)
-    # Under the sanitizer build, the programs' static planes stay out of the
-    # leak scan (see scripts/test.sh).
+    # Under the sanitizer build, the programs take the leak checker's options
+    # that scripts/test.sh sets for them.
     if "FITSQUAD_PROGRAM_LSAN_OPTIONS" in env:
         env["LSAN_OPTIONS"] = env["FITSQUAD_PROGRAM_LSAN_OPTIONS"]
     done = subprocess.run([program, *args], cwd=cwd, env=env, capture_output=True, text=True,
@@ -89,16 +88,16 @@ def fitsverify(path):
     return errors, warns
 
 
-def encode(plane, dtype):
-    """Items of `dtype` made from float32 plane values, as the programs write
-    them: floats keep their bits (widened for 64-bit items); integers are
-    truncated toward zero, values outside 32 bits and NaN give -2**31, and
-    the item keeps the low 8, 16 or 32 bits; 32-bit items take 2**31 - 1
-    for 2**31 and above."""
+def encode(values, dtype):
+    """Items of `dtype` made from float32 or float64 values by the writer's
+    rules: float items rounded to nearest (exact when widened); integers
+    truncated toward zero, values outside 32 bits and NaN giving -2**31, the
+    item keeping the low 8, 16 or 32 bits; 32-bit items take 2**31 - 1 for
+    2**31 and above."""
     if dtype.kind == "f":
         with np.errstate(over="ignore"):
-            return plane.astype(dtype)
-    wide = plane.astype(np.float64)
+            return values.astype(dtype)
+    wide = values.astype(np.float64)
     inside = (wide >= -2.0**31) & (wide < 2.0**31)
     ints = np.where(inside, np.trunc(np.where(inside, wide, 0)), -2**31).astype(np.int64)
     if dtype.itemsize == 4:
@@ -107,16 +106,10 @@ def encode(plane, dtype):
 
 
 def to_plane(raw):
-    """The single-precision values a program reads from raw items."""
+    """The single-precision values that fitspreview's image plane holds for
+    raw items."""
     with np.errstate(over="ignore"):
         return raw.astype(np.float32)
-
-
-def through_plane(raw):
-    """What a file of `raw` items holds after one read into the plane and one
-    write with the same BITPIX: itself, except BITPIX 32 beyond 2**24 and
-    BITPIX -64, which are rounded to single precision."""
-    return encode(to_plane(raw), raw.dtype)
 
 
 def same_bits(actual, expected):
