@@ -1,6 +1,5 @@
 #include "pixel_codec.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 #include "config.hpp"
@@ -31,16 +30,77 @@ inline int32_t to_item_integer(double v) {
 // brightest pixels, stored with BZERO 2^31, would become its darkest).
 inline int32_t to_item_int32(double v) { return v >= 2147483648.0 ? INT32_MAX : to_item_integer(v); }
 
-template <typename T>
-inline T load(const uint8_t* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
+// Big-endian words of the file, as the host's.
+inline uint8_t from_file(uint8_t w) { return w; }
+inline uint16_t from_file(uint16_t w) { return __builtin_bswap16(w); }
+inline uint32_t from_file(uint32_t w) { return __builtin_bswap32(w); }
+inline uint64_t from_file(uint64_t w) { return __builtin_bswap64(w); }
+
+// Item i as its Item type (an integer or a floating-point type of the
+// item's size), its bits unchanged.
+template <typename Item, typename Word>
+inline Item load_item(const uint8_t* items, size_t i) {
+    Word w;
+    std::memcpy(&w, items + sizeof w * i, sizeof w);
+    w = from_file(w);
+    Item v;
+    std::memcpy(&v, &w, sizeof v);
     return v;
 }
 
-template <typename T>
-inline void store(uint8_t* p, T v) {
-    std::memcpy(p, &v, sizeof v);
+template <typename Word, typename Item>
+inline void store_item(uint8_t* items, size_t i, Item v) {
+    Word w;
+    std::memcpy(&w, &v, sizeof w);
+    w = from_file(w);
+    std::memcpy(items + sizeof w * i, &w, sizeof w);
+}
+
+// Values of type V (float or double) from items: exact, except double
+// items in single precision (rounded to nearest). A single-precision item
+// read as a float keeps its bits, NaN payloads included.
+template <typename V>
+void decode(const ItemEncoding& enc, const uint8_t* items, V* values, size_t n) {
+    switch (enc.type) {
+    case ItemType::u8:
+        for (size_t i = 0; i < n; ++i) values[i] = static_cast<V>(items[i]);
+        break;
+    case ItemType::i16:
+        for (size_t i = 0; i < n; ++i) values[i] = static_cast<V>(load_item<int16_t, uint16_t>(items, i));
+        break;
+    case ItemType::i32:
+        for (size_t i = 0; i < n; ++i) values[i] = static_cast<V>(load_item<int32_t, uint32_t>(items, i));
+        break;
+    case ItemType::f32:
+        for (size_t i = 0; i < n; ++i) values[i] = static_cast<V>(load_item<float, uint32_t>(items, i));
+        break;
+    case ItemType::f64:
+        for (size_t i = 0; i < n; ++i) values[i] = static_cast<V>(load_item<double, uint64_t>(items, i));
+        break;
+    }
+}
+
+// Items from values of type V by the writer's rules.
+template <typename V>
+void encode(const ItemEncoding& enc, const V* values, uint8_t* items, size_t n) {
+    switch (enc.type) {
+    case ItemType::u8:
+        for (size_t i = 0; i < n; ++i) items[i] = static_cast<uint8_t>(to_item_integer(values[i]));
+        break;
+    case ItemType::i16:
+        for (size_t i = 0; i < n; ++i)
+            store_item<uint16_t>(items, i, static_cast<uint16_t>(to_item_integer(values[i])));
+        break;
+    case ItemType::i32:
+        for (size_t i = 0; i < n; ++i) store_item<uint32_t>(items, i, to_item_int32(values[i]));
+        break;
+    case ItemType::f32:
+        for (size_t i = 0; i < n; ++i) store_item<uint32_t>(items, i, static_cast<float>(values[i]));
+        break;
+    case ItemType::f64:
+        for (size_t i = 0; i < n; ++i) store_item<uint64_t>(items, i, static_cast<double>(values[i]));
+        break;
+    }
 }
 
 }  // namespace
@@ -56,114 +116,17 @@ const ItemEncoding* find_plane_encoding(int bytes_per_pixel) {
     return enc != nullptr && enc->type == ItemType::f64 && !double_items_enabled() ? nullptr : enc;
 }
 
-void decode_items(const ItemEncoding& enc, uint8_t* items, float* values, size_t n) {
-    switch (enc.type) {
-    case ItemType::u8:
-        for (size_t i = 0; i < n; ++i) values[i] = items[i];
-        break;
-    case ItemType::i16:
-        swap_bytes2(items, n);
-        for (size_t i = 0; i < n; ++i) values[i] = load<int16_t>(items + 2 * i);
-        break;
-    case ItemType::i32:
-        swap_bytes4(items, n);
-        for (size_t i = 0; i < n; ++i) values[i] = static_cast<float>(load<int32_t>(items + 4 * i));
-        break;
-    case ItemType::f32:  // the bit pattern, NaN payloads included
-        swap_bytes4(items, n);
-        std::memcpy(values, items, 4 * n);
-        break;
-    case ItemType::f64:
-        swap_bytes8(items, n);
-        for (size_t i = 0; i < n; ++i) values[i] = static_cast<float>(load<double>(items + 8 * i));
-        break;
-    }
+void decode_items(const ItemEncoding& enc, const uint8_t* items, float* values, size_t n) {
+    decode(enc, items, values, n);
 }
-
-void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, size_t n) {
-    switch (enc.type) {
-    case ItemType::u8:
-        for (size_t i = 0; i < n; ++i) items[i] = static_cast<uint8_t>(to_item_integer(values[i]));
-        break;
-    case ItemType::i16:
-        for (size_t i = 0; i < n; ++i)
-            store(items + 2 * i, static_cast<uint16_t>(to_item_integer(values[i])));
-        swap_bytes2(items, n);
-        break;
-    case ItemType::i32:
-        for (size_t i = 0; i < n; ++i) store(items + 4 * i, to_item_int32(values[i]));
-        swap_bytes4(items, n);
-        break;
-    case ItemType::f32:
-        std::memcpy(items, values, 4 * n);
-        swap_bytes4(items, n);
-        break;
-    case ItemType::f64:
-        for (size_t i = 0; i < n; ++i) store(items + 8 * i, static_cast<double>(values[i]));
-        swap_bytes8(items, n);
-        break;
-    }
-}
-
 void decode_items(const ItemEncoding& enc, const uint8_t* items, double* values, size_t n) {
-    switch (enc.type) {
-    case ItemType::u8:
-        for (size_t i = 0; i < n; ++i) values[i] = items[i];
-        break;
-    case ItemType::i16:
-        for (size_t i = 0; i < n; ++i)
-            values[i] = static_cast<int16_t>(__builtin_bswap16(load<uint16_t>(items + 2 * i)));
-        break;
-    case ItemType::i32:
-        for (size_t i = 0; i < n; ++i)
-            values[i] = static_cast<int32_t>(__builtin_bswap32(load<uint32_t>(items + 4 * i)));
-        break;
-    case ItemType::f32:
-        for (size_t i = 0; i < n; ++i) {
-            float v;
-            const uint32_t bits = __builtin_bswap32(load<uint32_t>(items + 4 * i));
-            std::memcpy(&v, &bits, sizeof v);
-            values[i] = v;
-        }
-        break;
-    case ItemType::f64:
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t bits = __builtin_bswap64(load<uint64_t>(items + 8 * i));
-            std::memcpy(&values[i], &bits, sizeof bits);
-        }
-        break;
-    }
+    decode(enc, items, values, n);
 }
-
+void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, size_t n) {
+    encode(enc, values, items, n);
+}
 void encode_items(const ItemEncoding& enc, const double* values, uint8_t* items, size_t n) {
-    switch (enc.type) {
-    case ItemType::u8:
-        for (size_t i = 0; i < n; ++i) items[i] = static_cast<uint8_t>(to_item_integer(values[i]));
-        break;
-    case ItemType::i16:
-        for (size_t i = 0; i < n; ++i)
-            store(items + 2 * i, __builtin_bswap16(static_cast<uint16_t>(to_item_integer(values[i]))));
-        break;
-    case ItemType::i32:
-        for (size_t i = 0; i < n; ++i)
-            store(items + 4 * i, __builtin_bswap32(static_cast<uint32_t>(to_item_int32(values[i]))));
-        break;
-    case ItemType::f32:
-        for (size_t i = 0; i < n; ++i) {
-            const float v = static_cast<float>(values[i]);
-            uint32_t bits;
-            std::memcpy(&bits, &v, sizeof bits);
-            store(items + 4 * i, __builtin_bswap32(bits));
-        }
-        break;
-    case ItemType::f64:
-        for (size_t i = 0; i < n; ++i) {
-            uint64_t bits;
-            std::memcpy(&bits, &values[i], sizeof bits);
-            store(items + 8 * i, __builtin_bswap64(bits));
-        }
-        break;
-    }
+    encode(enc, values, items, n);
 }
 
 }  // namespace fits_internal
@@ -172,16 +135,8 @@ using namespace fits_internal;
 
 bool fits_items_to_floats(int bytes_per_pixel, const uint8_t* items, float* values, size_t n) {
     const ItemEncoding* enc = find_encoding(bytes_per_pixel);
-    if (enc == nullptr) return false;
-    // The items are reversed in place on the way, so a copy is worked on.
-    uint8_t chunk[FITS_BLOCK];
-    const size_t per_chunk = static_cast<size_t>(items_per_block(*enc));
-    for (size_t done = 0; done < n; done += per_chunk) {
-        const size_t count = std::min(per_chunk, n - done);
-        std::memcpy(chunk, items + done * enc->item_size, count * enc->item_size);
-        decode_items(*enc, chunk, values + done, count);
-    }
-    return true;
+    if (enc != nullptr) decode_items(*enc, items, values, n);
+    return enc != nullptr;
 }
 
 bool fits_floats_to_items(int bytes_per_pixel, const float* values, uint8_t* items, size_t n) {

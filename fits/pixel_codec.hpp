@@ -29,21 +29,19 @@ const ItemEncoding* find_plane_encoding(int bytes_per_pixel);
 
 inline int items_per_block(const ItemEncoding& enc) { return FITS_BLOCK / enc.item_size; }
 
-// Turns n file items into pixel values. The items' bytes are reversed in
-// place on the way, so `items` is scratch afterwards.
-void decode_items(const ItemEncoding& enc, uint8_t* items, float* values, size_t n);
+// Pixel values from n file items (big-endian): integers exact, single-
+// precision items exact (as floats with their bit patterns, NaN payloads
+// included), double items exact as doubles and rounded to nearest as floats.
+void decode_items(const ItemEncoding& enc, const uint8_t* items, float* values, size_t n);
+void decode_items(const ItemEncoding& enc, const uint8_t* items, double* values, size_t n);
 
 // Makes n file items (big-endian) from pixel values. Integer items take the
 // value truncated toward zero to 32 bits (NaN and values out of range give
 // -2147483648) and keep its low 8, 16 or 32 bits: values wrap, never clamp,
-// except that 32-bit items take 2147483647 for 2^31 and above.
+// except that 32-bit items take 2147483647 for 2^31 and above. Single-
+// precision items take doubles rounded to nearest and floats as they are;
+// double items are exact.
 void encode_items(const ItemEncoding& enc, const float* values, uint8_t* items, size_t n);
-
-// The same rules in double precision: every item's exact value, and items
-// made from doubles (integers truncated and wrapped or saturated as above,
-// single-precision items rounded to nearest, double items exact). `items`
-// is only read.
-void decode_items(const ItemEncoding& enc, const uint8_t* items, double* values, size_t n);
 void encode_items(const ItemEncoding& enc, const double* values, uint8_t* items, size_t n);
 
 }  // namespace fits_internal
