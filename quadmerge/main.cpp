@@ -70,7 +70,14 @@ void merge_rows(Run& run, FitsOutput& out) {
     std::vector<uint8_t> channel_band(static_cast<size_t>(band_rows * widest));
     std::vector<uint8_t> converted;
     std::vector<double> values;
-    for (int64_t y0 = 0, rows; (rows = fits_read_rows(image, band.data(), band_rows)) > 0; y0 += rows) {
+    // When the channels hold every pixel, none of the image's own is kept
+    // and its data need not be read.
+    bool image_read = false;
+    for (int c = 0; c < channels::COUNT; ++c)
+        image_read |= run.channels[c].columns < channels::columns_of(c, run.image.naxis1) ||
+                      run.channels[c].rows < image.rows;
+    for (int64_t y0 = 0, rows; y0 < image.rows; y0 += rows) {
+        rows = image_read ? fits_read_rows(image, band.data(), band_rows) : std::min(band_rows, image.rows - y0);
         for (int c = 0; c < channels::COUNT; ++c) {
             Channel& ch = run.channels[c];
             const int64_t supplied = fits_read_rows(ch.input, channel_band.data(), std::min(rows, ch.rows - y0));
