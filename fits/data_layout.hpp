@@ -9,6 +9,12 @@
 
 namespace fits_internal {
 
+// What can be had of `want` when `available` is left: from 0 up to both.
+inline int64_t within(int64_t want, int64_t available) {
+    const int64_t least = want < available ? want : available;
+    return least > 0 ? least : 0;
+}
+
 // Number of data blocks that npixels items of item_size bytes fill (0 for
 // npixels <= 0).
 int64_t data_block_count(int64_t npixels, int item_size);

@@ -178,7 +178,7 @@ int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, Fi
     header.data_end = header_blocks * FITS_BLOCK + data_bytes;
 
     // The data blocks that the file holds whole; every other one came short.
-    const int64_t held = std::clamp<int64_t>(size - offset, 0, data_bytes);
+    const int64_t held = within(data_bytes, size - offset);
     for (int64_t i = held / FITS_BLOCK; i < data_bytes / FITS_BLOCK; ++i) std::puts(short_block_line());
 
     const int64_t item_bytes = header.npixels * enc->item_size;
@@ -199,10 +199,10 @@ int fits_open_image(const char* file_name, FitsHeader& header, FitsInput& input)
 }
 
 int64_t fits_read_rows(FitsInput& input, uint8_t* items, int64_t rows) {
-    rows = std::clamp<int64_t>(input.rows - input.next_row, 0, std::max<int64_t>(rows, 0));
+    rows = within(rows, input.rows - input.next_row);
     const int64_t start = input.next_row * input.row_bytes;
     const int64_t bytes = rows * input.row_bytes;
-    const int64_t held = std::clamp<int64_t>(input.present - start, 0, bytes);
+    const int64_t held = within(bytes, input.present - start);
     const size_t got = pread_full(input.fd, items, static_cast<size_t>(held), input.data_offset + start);
     std::memset(items + got, 0, static_cast<size_t>(bytes) - got);  // a file cut short meanwhile reads as zero too
     input.next_row += rows;

@@ -65,19 +65,19 @@ void fits_create_image(const char* file_name, const FitsHeader& header, FitsOutp
 }
 
 void fits_write_rows(FitsOutput& out, const uint8_t* items, int64_t bytes) {
-    bytes = std::clamp<int64_t>(out.data_bytes - out.written, 0, bytes);
+    bytes = within(bytes, out.data_bytes - out.written);
     if (failed(out) || bytes == 0) return;
     if (!write_full(out.file->fd(), items, static_cast<size_t>(bytes))) return fail(out, WRITE_FAILED_LINE);
     out.written += bytes;
 }
 
 void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows) {
-    rows = std::clamp<int64_t>(input.rows - input.next_row, 0, rows);
+    rows = within(rows, input.rows - input.next_row);
     const int64_t start = input.next_row * input.row_bytes;
     input.next_row += rows;
-    const int64_t bytes = std::clamp<int64_t>(out.data_bytes - out.written, 0, rows * input.row_bytes);
+    const int64_t bytes = within(rows * input.row_bytes, out.data_bytes - out.written);
     if (failed(out) || bytes == 0) return;
-    const int64_t held = std::clamp<int64_t>(input.present - start, 0, bytes);
+    const int64_t held = within(bytes, input.present - start);
     const int64_t copied = copy_bytes(input.fd, input.data_offset + start, out.file->fd(), held);
     if (copied < 0 || !write_zeros(out.file->fd(), bytes - copied)) return fail(out, WRITE_FAILED_LINE);
     out.written += bytes;
