@@ -164,7 +164,9 @@ void fits_close_image(FitsInput& input);
 // Small enough for the caches, large enough that each read or write of the
 // kernel moves a useful amount.
 constexpr int64_t BAND_BYTES = 1 << 20;
-inline int64_t fits_band_rows(int64_t row_bytes) { return row_bytes > 0 && row_bytes < BAND_BYTES ? BAND_BYTES / row_bytes : 1; }
+inline int64_t fits_band_rows(int64_t row_bytes) {
+    return row_bytes > 0 && row_bytes < BAND_BYTES ? BAND_BYTES / row_bytes : 1;
+}
 
 namespace fits_internal {
 class FileReplacement;
@@ -204,9 +206,10 @@ void fits_write_rows(FitsOutput& out, const uint8_t* items, int64_t bytes);
 void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows);
 
 // Fills the data blocks up with zero bytes, appends the kept tail and puts
-// the file in place. Returns 0, or -1 after the line of the first failure
-// ("wf: Error opening file for writing", "wf:  Error writing FITS file", or
-// the refusal of a record without a chain or of an encoding).
+// the file in place; called once per file. Returns 0, or -1 after the line
+// of the first failure ("wf: Error opening file for writing", "wf:  Error
+// writing FITS file", or the refusal of a record without a chain or of an
+// encoding).
 int fits_finish_image(FitsOutput& out);
 
 // Pixel values of raw items of the type bytes_per_pixel chooses, and items
