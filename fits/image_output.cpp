@@ -1,7 +1,6 @@
 // Writing an image as a stream of raw items: the header chain, the data
 // blocks, and what followed the data of the file it replaces, through a
 // replacement that never leaves a damaged target behind.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 

@@ -27,7 +27,6 @@ const ItemEncoding* find_encoding(int bytes_per_pixel);
 // items (-8) only in the quadsplit configuration.
 const ItemEncoding* find_plane_encoding(int bytes_per_pixel);
 
-inline int items_per_block(const ItemEncoding& enc) { return FITS_BLOCK / enc.item_size; }
 
 // Pixel values from n file items (big-endian): integers exact, single-
 // precision items exact (as floats with their bit patterns, NaN payloads
