@@ -236,8 +236,32 @@ void swap_bytes2(uint8_t* buf, uint64_t count);
 void swap_bytes4(uint8_t* buf, uint64_t count);
 void swap_bytes8(uint8_t* buf, uint64_t count);
 
-// Replaces file_name atomically with `size` bytes (a picture, say), as the
-// writers above replace theirs. Returns 0, or -1 after the line
-// "wf: Error opening file for writing" or `write_failed_line`.
+// A file of any other content (a picture) written piece by piece, replacing
+// an existing file of that name as the images replace theirs: nothing is
+// visible under the name until fits_finish_file puts it in place.
+struct FitsFileOutput {
+    FitsFileOutput();
+    FitsFileOutput(const FitsFileOutput&) = delete;
+    FitsFileOutput& operator=(const FitsFileOutput&) = delete;
+    ~FitsFileOutput();  // an unfinished file is removed
+
+    std::unique_ptr<fits_internal::FileReplacement> file;
+    bool open_failed = false;   // the file could not be created
+    bool write_failed = false;  // some bytes could not be written
+};
+
+// Starts writing `file_name`. Prints nothing: a failure is kept, later
+// writes do nothing, and fits_finish_file reports it.
+void fits_create_file(const char* file_name, FitsFileOutput& out);
+
+// Appends bytes to the file.
+void fits_write_bytes(FitsFileOutput& out, const void* bytes, std::size_t size);
+
+// Puts the file in place. Returns 0, or -1 after the line "wf: Error opening
+// file for writing" or `write_failed_line`, with the old file kept and no
+// new one left behind.
+int fits_finish_file(FitsFileOutput& out, const char* write_failed_line);
+
+// Replaces file_name with `size` bytes at once, as the three calls above do.
 int fits_replace_file(const char* file_name, const void* bytes, std::size_t size,
                       const char* write_failed_line);

@@ -1,5 +1,5 @@
-// fits_replace_file: a whole file, already in memory, written with the same
-// atomic replacement as the FITS files.
+// Files of any content (pictures) written with the same replacement as the
+// FITS files: piece by piece, or whole from memory.
 #include <cstdio>
 
 #include "fits.hpp"
@@ -8,15 +8,39 @@
 
 using namespace fits_internal;
 
-int fits_replace_file(const char* file_name, const void* bytes, std::size_t size, const char* write_failed_line) {
-    FileReplacement out;
-    if (!out.open(file_name, false)) {
+FitsFileOutput::FitsFileOutput() : file(std::make_unique<FileReplacement>()) {}
+FitsFileOutput::~FitsFileOutput() = default;
+
+void fits_create_file(const char* file_name, FitsFileOutput& out) {
+    out.file = std::make_unique<FileReplacement>();
+    out.write_failed = false;
+    out.open_failed = !out.file->open(file_name, false);
+}
+
+void fits_write_bytes(FitsFileOutput& out, const void* bytes, std::size_t size) {
+    if (out.open_failed || out.write_failed) return;
+    if (!write_full(out.file->fd(), bytes, size)) {
+        out.write_failed = true;
+        out.file->abandon();  // its space is free again at once
+    }
+}
+
+int fits_finish_file(FitsFileOutput& out, const char* write_failed_line) {
+    if (out.open_failed) {
         std::puts(CANNOT_OPEN_LINE);
         return -1;
     }
-    if (!write_full(out.fd(), bytes, size) || !out.commit()) {
+    if (out.write_failed || !out.file->commit()) {
+        out.file->abandon();
         std::puts(write_failed_line);
         return -1;
     }
     return 0;
+}
+
+int fits_replace_file(const char* file_name, const void* bytes, std::size_t size, const char* write_failed_line) {
+    FitsFileOutput out;
+    fits_create_file(file_name, out);
+    fits_write_bytes(out, bytes, size);
+    return fits_finish_file(out, write_failed_line);
 }
