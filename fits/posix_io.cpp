@@ -74,6 +74,30 @@ bool write_full(int fd, const void* buf, size_t size) {
     return true;
 }
 
+bool pwrite_full(int fd, const void* buf, size_t size, int64_t offset) {
+    const auto* p = static_cast<const char*>(buf);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool flush_to_disk(int fd) {
+    int rc;
+    do {
+        rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
+void start_writeback(int fd, int64_t offset, int64_t size) {
+    if (size > 0) ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
+}
+
 namespace {
 constexpr size_t kCopyChunk = 256 * 1024;
 }

@@ -1,4 +1,5 @@
-// File descriptors with RAII, and whole-buffer reads and writes.
+// File descriptors with RAII, whole-buffer reads and writes, and flushes to
+// stable storage.
 #pragma once
 
 #include <cstddef>
@@ -49,5 +50,18 @@ int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size);
 
 // Appends `size` zero bytes to fd; false when writing failed.
 bool write_zeros(int fd, int64_t size);
+
+// Writes `size` bytes at `offset`, leaving the file offset alone; false when
+// any could not be written.
+bool pwrite_full(int fd, const void* buf, size_t size, int64_t offset);
+
+// Waits until what was written to fd is on stable storage (fsync). True
+// when it is, or when the file system offers no way to ask (EINVAL, ENOSYS,
+// EOPNOTSUPP); false when the flush failed (EIO, ENOSPC, ...).
+bool flush_to_disk(int fd);
+
+// Starts the write-back of `size` bytes of fd from `offset` without waiting
+// for it.
+void start_writeback(int fd, int64_t offset, int64_t size);
 
 }  // namespace fits_internal

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,11 @@
 namespace fits_internal {
 
 namespace {
+
+// Write-back of a new file is started in batches of this many bytes while it
+// is written: large enough for the disk to take them in long runs, small
+// enough that little is left for the flush at the end.
+constexpr int64_t kWritebackBatch = 8 << 20;
 
 // Keeps temporary names within the file system's name limit.
 constexpr size_t kMaxBaseInTempName = 200;
@@ -76,6 +83,16 @@ bool name_too_long(const std::string& path) {
     return path.size() - dir.size() > static_cast<size_t>(limit);
 }
 
+// Makes a rename in `folder` (with its final slash, or "" for the current
+// folder) durable. A folder the user may not read cannot be flushed itself;
+// the renamed file is flushed again instead, which records the rename on the
+// journalling file systems.
+bool flush_folder(const std::string& folder, const std::string& renamed) {
+    UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) dir = open_for_reading(renamed.c_str());
+    return dir && flush_to_disk(dir.get());
+}
+
 }  // namespace
 
 FileReplacement::~FileReplacement() { abandon(); }
@@ -137,17 +154,35 @@ bool FileReplacement::open_in_place(bool keep_existing_bytes) {
     return true;
 }
 
+bool FileReplacement::clone_from(int source_fd) {
+    if (!fd_ || temp_path_.empty()) return false;
+    if (::ioctl(fd_.get(), FICLONE, source_fd) == 0) return true;
+    // A clone that failed part way (no space left) may have left some
+    // blocks: the file starts empty again for the copy.
+    const bool emptied = ::ftruncate(fd_.get(), 0) == 0;
+    (void)emptied;
+    return false;
+}
+
+void FileReplacement::written_up_to(int64_t end) {
+    if (!fd_ || temp_path_.empty() || end - writeback_from_ < kWritebackBatch) return;
+    start_writeback(fd_.get(), writeback_from_, end - writeback_from_);
+    writeback_from_ = end;
+}
+
 bool FileReplacement::commit() {
+    if (temp_path_.empty()) return fd_.close();
+    const bool stored = flush_to_disk(fd_.get());
     const bool closed = fd_.close();
-    if (temp_path_.empty()) return closed;
-    const bool placed = closed && ::rename(temp_path_.c_str(), target_path_.c_str()) == 0;
-    if (placed) {
-        unregister_temp_file(cleanup_slot_);
-        cleanup_slot_ = -1;
-        temp_path_.clear();
+    const bool placed = stored && closed && ::rename(temp_path_.c_str(), target_path_.c_str()) == 0;
+    if (!placed) {
+        abandon();
+        return false;
     }
-    abandon();  // what is left to remove after a failure
-    return placed;
+    unregister_temp_file(cleanup_slot_);
+    cleanup_slot_ = -1;
+    temp_path_.clear();
+    return flush_folder(folder_of(target_path_), target_path_);
 }
 
 }  // namespace fits_internal
