@@ -145,13 +145,29 @@ struct FitsInput {
     int64_t data_offset = 0;  // where the items begin in fd
     int64_t present = 0;      // item bytes that the file holds, whole items only;
                               // the items after them read as zero
+    bool lock_failed = false; // opened to rewrite, but its lock could not be taken
 };
+
+// True when the file ends before the image's last item: the items after
+// `present` are missing, not zero. A file that lacks only the fill after its
+// last item is whole.
+inline bool fits_image_cut_short(const FitsInput& input) { return input.present < input.row_bytes * input.rows; }
 
 // Opens an image: the same header chain, checks, lines and results as
 // fits_read, in the same order, and the lines for data blocks that come
 // short, but no data are read. BITPIX down to -64 is accepted in either
 // configuration. On success `input` is ready at row 0.
 int fits_open_image(const char* file_name, FitsHeader& header, FitsInput& input);
+
+// Opens an image that the caller means to replace with fits_create_rewrite,
+// as fits_open_image does, and holds the file's exclusive advisory lock
+// (flock) until the input is closed, so that one rewriter at a time works on
+// a file and each works on the file as the one before left it. Another
+// holder is waited for, with one notice on standard error; when the name
+// no longer refers to the file once it is locked (the holder replaced it),
+// the new file is opened instead. Where the file system has no locks
+// (ENOLCK, EOPNOTSUPP) the image is opened without one.
+int fits_open_image_to_rewrite(const char* file_name, FitsHeader& header, FitsInput& input);
 
 // Reads the next `rows` rows (fewer at the end) as raw items into `items`,
 // which holds rows * row_bytes bytes. Returns the number of rows read.
@@ -181,9 +197,14 @@ struct FitsOutput {
     ~FitsOutput();  // an unfinished file is removed
 
     std::unique_ptr<fits_internal::FileReplacement> file;
+    int64_t data_offset = 0;   // where the data blocks begin in the new file
     int64_t data_bytes = 0;    // bytes of the data blocks
     int64_t written = 0;       // data bytes written so far
     int64_t tail_offset = -1;  // what to keep of the old file after its data, or -1
+    int source_fd = -1;        // the file being rewritten (not owned), or -1
+    bool cloned = false;       // the new file began as a clone of source_fd
+    int64_t source_size = 0;   // bytes of the source when it was cloned
+    int64_t clone_end = 0;     // end of what has been written into the clone
     std::string failure;       // the line that fits_finish_image prints, once one happened
 };
 
@@ -196,6 +217,22 @@ enum class FitsTail { none, keep };
 // fits_write_rows and fits_copy_rows. Prints nothing: a failure is kept and
 // reported by fits_finish_image, and later writes do nothing.
 void fits_create_image(const char* file_name, const FitsHeader& header, FitsOutput& out, FitsTail tail);
+
+// How fits_create_rewrite makes the new file: written whole, or, where the
+// file system can share a file's blocks (FICLONE: XFS, btrfs), as a clone
+// of the old file into which only what differs is written, so that rows
+// passed on by fits_copy_rows cost nothing. The file is the same, byte for
+// byte, either way; where cloning is refused it is written whole.
+enum class FitsRewrite { whole, changes };
+
+// Starts replacing the file that `input` was opened from, under the name
+// `file_name`, as fits_create_image with FitsTail::keep does: the header
+// chain, the data, then the bytes that followed the old data blocks. A file
+// opened with fits_open_image_to_rewrite whose lock failed is refused ("wf:
+// Error opening file for writing"). `input` must stay open until
+// fits_finish_image has put the new file in place.
+void fits_create_rewrite(const char* file_name, const FitsHeader& header, FitsInput& input, FitsOutput& out,
+                         FitsRewrite how);
 
 // Appends raw items (big-endian) to the data; bytes beyond the data blocks
 // are dropped.

@@ -14,6 +14,7 @@
 #include "fits.hpp"
 #include "pixel_codec.hpp"
 #include "posix_io.hpp"
+#include "rewrite_lock.hpp"
 
 using namespace fits_internal;
 
@@ -151,9 +152,11 @@ UniqueFd readable_at_offsets(UniqueFd fd, int64_t limit, int64_t& offset, int64_
 
 namespace fits_internal {
 
-int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, FitsInput& input) {
+int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, FitsInput& input, OpenFor purpose) {
     fits_close_image(input);
-    UniqueFd fd = open_for_reading(file_name);
+    LockOutcome lock = LockOutcome::none;
+    UniqueFd fd = purpose == OpenFor::rewriting ? open_locked(file_name, lock) : open_for_reading(file_name);
+    input.lock_failed = lock == LockOutcome::failed;
     if (!fd) {
         std::printf("rf: Error - file not found ( %s )\n", file_name);
         return READ_OPEN_FAILED;
@@ -196,6 +199,10 @@ int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, Fi
 
 int fits_open_image(const char* file_name, FitsHeader& header, FitsInput& input) {
     return open_image(file_name, MOST_NEGATIVE_BITPIX, header, input);
+}
+
+int fits_open_image_to_rewrite(const char* file_name, FitsHeader& header, FitsInput& input) {
+    return open_image(file_name, MOST_NEGATIVE_BITPIX, header, input, OpenFor::rewriting);
 }
 
 int64_t fits_read_rows(FitsInput& input, uint8_t* items, int64_t rows) {

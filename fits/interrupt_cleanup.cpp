@@ -44,6 +44,8 @@ sigset_t cleanup_signal_set() {
 
 }  // namespace
 
+void install_cleanup_handler() { install_handler_once(); }
+
 int register_temp_file(const char* path) {
     install_handler_once();
     for (int i = 0; i < kSlots; ++i) {

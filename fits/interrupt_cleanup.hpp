@@ -8,6 +8,10 @@
 
 namespace fits_internal {
 
+// Installs the handler (registering a file does it too), for a program that
+// is about to wait: a signal then ends it with status 128 + the signal.
+void install_cleanup_handler();
+
 // Registers `path`, which must stay valid and unchanged until it is
 // unregistered. Returns the slot to unregister, or -1 when every slot is
 // taken (the file is then not removed on a signal).

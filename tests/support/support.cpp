@@ -83,9 +83,13 @@ bool drain(int out_fd, int err_fd, std::string& out, std::string& err, pid_t pid
 
 }  // namespace
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir([] {
     const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/fitsquad-test-XXXXXX";
+    return std::string(base && *base ? base : "/tmp");
+}()) {}
+
+TempDir::TempDir(const std::string& base) {
+    std::string templ = base + "/fitsquad-test-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -15,6 +15,7 @@ namespace test {
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(const std::string& base);  // under `base` instead
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
