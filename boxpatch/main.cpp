@@ -79,7 +79,7 @@ void patch_rows(Run& run, const BoxLimits& box, FitsOutput& out, Decode decode, 
 // Reads, patches and writes back one file. Returns -1 to go on, or the exit
 // status.
 int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& name) {
-    if (fits_open_image(name.c_str(), run.header, run.input) != 0)
+    if (fits_open_image_to_rewrite(name.c_str(), run.header, run.input) != 0)
         return fail(run, "Error reading FITS file, program terminating.");
     if (!limits_given) return fail(run, "Error - must specify limits with -b");
     if (run.header.naxis1 < 2) {
@@ -89,9 +89,20 @@ int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& n
         return 1;
     }
     clamp_and_order(box, run.header.naxis1, run.header.naxis2);
+    if (fits_image_cut_short(run.input)) {
+        // Rewritten, the missing pixels would become zero and the damage
+        // could no longer be seen.
+        std::printf("boxpatch: Error - %s is cut short (pixels missing from its data), file not changed\n",
+                    name.c_str());
+        run.write_failed = true;
+        fits_free_header(run.header);
+        fits_close_image(run.input);
+        return -1;
+    }
 
+    // Where the file system can share blocks, only the box's rows are written.
     FitsOutput out;
-    fits_create_image(name.c_str(), run.header, out, FitsTail::keep);
+    fits_create_rewrite(name.c_str(), run.header, run.input, out, FitsRewrite::changes);
     fits_copy_rows(run.input, out, box.y1 - 1);
     if (run.header.bytes_per_pixel == -8)
         patch_rows<double>(run, box, out, fits_items_to_doubles, fits_doubles_to_items);

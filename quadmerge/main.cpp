@@ -97,10 +97,19 @@ void merge_rows(Run& run, FitsOutput& out) {
     }
 }
 
+// The name of the first of the image and its channel files (a to d) whose
+// data end before their last pixel, or "" when all are whole.
+std::string first_cut_short(const Run& run, const std::string& name) {
+    if (fits_image_cut_short(run.image_input)) return name;
+    for (int c = 0; c < channels::COUNT; ++c)
+        if (fits_image_cut_short(run.channels[c].input)) return channels::file_name(name, c);
+    return "";
+}
+
 // Opens, merges and writes back one image. Returns -1 to go on, or the exit
 // status.
 int merge_image(Run& run, const std::string& name) {
-    if (fits_open_image(name.c_str(), run.image, run.image_input) != 0) {
+    if (fits_open_image_to_rewrite(name.c_str(), run.image, run.image_input) != 0) {
         std::puts("Error reading FITS file, program terminating.");
         return fail(run);
     }
@@ -118,8 +127,18 @@ int merge_image(Run& run, const std::string& name) {
         ch.rows = std::min(ch.header.naxis2, run.image.naxis2);
         ch.converted = ch.header.bytes_per_pixel != run.image.bytes_per_pixel;
     }
+    // Pixels missing from any of the five files would be written as zero
+    // and the damage hidden: the image is left as it is.
+    const std::string cut_short = first_cut_short(run, name);
+    if (!cut_short.empty()) {
+        std::printf("quadmerge: Error - %s is cut short (pixels missing from its data), %s not changed\n",
+                    cut_short.c_str(), name.c_str());
+        run.write_failed = true;
+        release(run);
+        return -1;
+    }
     FitsOutput out;
-    fits_create_image(name.c_str(), run.image, out, FitsTail::keep);
+    fits_create_rewrite(name.c_str(), run.image, run.image_input, out, FitsRewrite::whole);
     merge_rows(run, out);
     if (fits_finish_image(out) != 0) run.write_failed = true;
     release(run);

@@ -82,6 +82,11 @@ int main(int argc, char** argv) {
     char value[VALUE_BUF_LEN];
     if (fits_find_key_n(header.blocks, "NAXIS1", value, VALUE_BUF_LEN) < 1)
         return fail(header, "quadsplit: error, NAXIS keyword not found");
+    if (fits_image_cut_short(input)) {
+        std::printf("quadsplit: Error - %s is cut short (pixels missing from its data), no channel file written\n",
+                    name.c_str());
+        return fail(header, nullptr);
+    }
     fits_set_card("NAXIS1", std::to_string(channel_width).c_str(), NAXIS1_COMMENT, header);
     fits_insert_card(CHANNEL_KEY, "1", CHANNEL_COMMENT, header);
 
