@@ -2,7 +2,12 @@
 // standard output, exit status and the bytes of the files it leaves.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -70,6 +75,7 @@ struct FileSetup {
     std::string name;
     int w, h, bitpix;
     std::string raw = {};  // when given: the file's bytes, which must stay as they are
+    size_t cut = 0;        // when not 0: the file ends after this many bytes
 };
 
 struct PatchCase {
@@ -141,6 +147,16 @@ const PatchCase kPatchCases[] = {
     {"FirstLimitsNotANumber", kA, {"-b", "3", "x7", "5", "6", "a.fits"}, {}, "x7", false, 1},
     {"OneColumnImage", {{"a.fits", 30, 12, -32}, {"thin.fits", 1, 12, -32}},
      {"-b", "1", "1", "2", "3", "a.fits", "thin.fits"}, {{"a.fits", {1, 1, 2, 3}}}, "thin.fits", false, 1},
+    // 1440 bytes of items: a file that ends in them is left as it was (its
+    // limits clamped all the same) and the run goes on; one that lacks only
+    // the fill after them is whole, and written with its fill.
+    {"CutShortFileLeftAsItWas", {{"a.fits", 30, 12, -32, {}, FITS_BLOCK + 1439}, {"b.fits", 60, 12, -32}},
+     {"-b", "3", "50", "2", "4", "a.fits", "b.fits"}, {{"b.fits", {3, 29, 2, 4}}},
+     "rf: Error reading FITS data- EOF encountered before end of data\n"
+     "boxpatch: Error - a.fits is cut short (pixels missing from its data), file not changed\n",
+     true, 1},
+    {"LacksOnlyTheFill", {{"a.fits", 30, 12, -32, {}, FITS_BLOCK + 1440}}, {"-b", "3", "5", "2", "4", "a.fits"},
+     {{"a.fits", {3, 5, 2, 4}}}, "rf: Error reading FITS data- EOF encountered before end of data\n", true, 0},
 };
 
 void PrintTo(const PatchCase& c, std::ostream* os) { *os << c.name; }
@@ -151,17 +167,23 @@ TEST_P(BoxpatchRun, PrintsExitsAndLeavesFilesAsExpected) {
     const PatchCase& c = GetParam();
     test::TempDir dir;
     std::map<std::string, Image> expected;
+    std::map<std::string, std::string> unchanged;  // files that must keep the bytes written
     std::vector<std::string> names;
     for (const FileSetup& f : c.files) {
         names.push_back(f.name);
         if (!f.raw.empty()) {
-            test::write_file(dir.file(f.name), f.raw);
+            test::write_file(dir.file(f.name), unchanged[f.name] = f.raw);
             continue;
         }
         expected[f.name] = make_image(f.w, f.h, f.bitpix, static_cast<int>(names.size()));
-        test::write_file(dir.file(f.name), file_bytes(expected[f.name]));
+        const std::string bytes = file_bytes(expected[f.name]).substr(0, f.cut ? f.cut : std::string::npos);
+        test::write_file(dir.file(f.name), bytes);
+        if (f.cut) unchanged[f.name] = bytes;
     }
-    for (const auto& [name, box] : c.patches) patch(expected.at(name), box);
+    for (const auto& [name, box] : c.patches) {
+        patch(expected.at(name), box);
+        unchanged.erase(name);
+    }
 
     const test::RunResult r = run_boxpatch(c.args, {dir.path()});
     EXPECT_EQ(r.status, c.status);
@@ -173,13 +195,11 @@ TEST_P(BoxpatchRun, PrintsExitsAndLeavesFilesAsExpected) {
         EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
         EXPECT_TRUE(!r.output.empty() && r.output.back() == '\n') << r.output;
     }
-    for (const auto& [name, img] : expected)
-        EXPECT_TRUE(test::read_file(dir.file(name)) == file_bytes(img)) << name << " differs";
-    for (const FileSetup& f : c.files) {
-        if (!f.raw.empty()) {
-            EXPECT_TRUE(test::read_file(dir.file(f.name)) == f.raw) << f.name << " differs";
-        }
+    for (const auto& [name, img] : expected) {
+        const std::string bytes = unchanged.count(name) ? unchanged[name] : file_bytes(img);
+        EXPECT_TRUE(test::read_file(dir.file(name)) == bytes) << name << " differs";
     }
+    for (const auto& [name, bytes] : unchanged) EXPECT_TRUE(test::read_file(dir.file(name)) == bytes) << name << " differs";
     std::sort(names.begin(), names.end());
     EXPECT_EQ(test::list_dir(dir.path()), names);
 }
@@ -259,5 +279,120 @@ TEST(BoxpatchFile, FailedWriteLeavesTheFileAndGoesOn) {
     EXPECT_TRUE(test::read_file(dir.file("b.fits")) == file_bytes(b));
     EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"a.fits", "b.fits"}));
 }
+
+// Where the file system can share blocks (XFS with reflink, btrfs), a file
+// is patched in a clone of itself into which only what differs is written;
+// elsewhere it is copied. Both give the same bytes, lines, permission bits
+// and owner. Each case runs in a folder under $TMPDIR (the test run also puts
+// it on an XFS mount) and in one on /dev/shm, where nothing can be cloned.
+struct RewriteCase {
+    const char* name;
+    int w, h, bitpix;
+    Box box;
+    const char* ending;  // "" whole, "no fill", "blank fill" or "tail"
+};
+
+const RewriteCase kRewriteCases[] = {
+    {"Bitpix8LeftEdge", 64, 20, 8, {1, 9, 3, 7}, ""},
+    {"Bitpix16RightEdge", 64, 20, 16, {50, 63, 3, 7}, ""},
+    {"Bitpix32FirstRow", 64, 20, 32, {10, 20, 1, 4}, ""},
+    {"FloatLastRow", 64, 20, -32, {10, 20, 15, 19}, ""},
+    {"DoubleWholeImage", 64, 20, -64, {1, 63, 1, 19}, ""},
+    {"NoFill", 70, 9, 16, {5, 9, 2, 8}, "no fill"},
+    {"BlankFill", 70, 9, -32, {5, 9, 2, 8}, "blank fill"},
+    {"Tail", 70, 9, 8, {5, 9, 2, 8}, "tail"},
+    // 1 MiB of items with a box of 40 rows: most blocks can be shared.
+    {"LargeImage", 1024, 512, 16, {300, 340, 200, 239}, "blank fill"},
+};
+
+void PrintTo(const RewriteCase& c, std::ostream* os) { *os << c.name; }
+
+std::string rewrite_input(const RewriteCase& c) {
+    const Image img = make_image(c.w, c.h, c.bitpix, 3);
+    std::string bytes = file_bytes(img);
+    const size_t items_end = bytes.size() - FITS_BLOCK +
+                             (static_cast<size_t>(c.w) * c.h * (std::abs(c.bitpix) / 8) - 1) % FITS_BLOCK + 1;
+    const std::string ending = c.ending;
+    if (ending == "no fill") bytes.resize(items_end);
+    if (ending == "blank fill") std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(items_end), bytes.end(), ' ');
+    if (ending == "tail") {
+        bytes += test::header_blocks({test::value_card("XTENSION", "'IMAGE   '"), test::card("END")});
+        for (int i = 0; i < 5000; ++i) bytes.push_back(static_cast<char>(i * 31 + 7));
+    }
+    return bytes;
+}
+
+bool can_clone(const std::string& dir) {
+    const std::string a = dir + "/clone-a", b = dir + "/clone-b";
+    test::write_file(a, std::string(4096, 'x'));
+    const int from = ::open(a.c_str(), O_RDONLY), to = ::open(b.c_str(), O_WRONLY | O_CREAT, 0600);
+    const bool cloned = from >= 0 && to >= 0 && ::ioctl(to, FICLONE, from) == 0;
+    ::close(from);
+    ::close(to);
+    ::unlink(a.c_str());
+    ::unlink(b.c_str());
+    return cloned;
+}
+
+// Bytes of the file in extents that it shares with another file.
+int64_t shared_bytes(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    std::vector<char> buf(sizeof(fiemap) + 512 * sizeof(fiemap_extent));
+    auto* map = reinterpret_cast<fiemap*>(buf.data());
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = 512;
+    int64_t shared = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_FIEMAP, map) == 0)
+        for (uint32_t i = 0; i < map->fm_mapped_extents; ++i)
+            if (map->fm_extents[i].fe_flags & FIEMAP_EXTENT_SHARED) shared += map->fm_extents[i].fe_length;
+    ::close(fd);
+    return shared;
+}
+
+class BoxpatchRewrite : public testing::TestWithParam<RewriteCase> {};
+
+TEST_P(BoxpatchRewrite, SameWhetherClonedOrCopied) {
+    const RewriteCase& c = GetParam();
+    const std::string input = rewrite_input(c);
+    const std::vector<std::string> args{"-b", std::to_string(c.box.x1), std::to_string(c.box.x2),
+                                        std::to_string(c.box.y1), std::to_string(c.box.y2), "img.fits"};
+    test::TempDir here, copying("/dev/shm");
+    struct Result {
+        test::RunResult run;
+        std::string bytes;
+        struct stat st;
+    } results[2];
+    const bool owner = ::geteuid() == 0;
+    const test::TempDir* dirs[] = {&here, &copying};
+    for (int k = 0; k < 2; ++k) {
+        const std::string path = dirs[k]->file("img.fits");
+        test::write_file(path, input);
+        ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+        if (owner) {
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(::link(path.c_str(), dirs[k]->file("old.fits").c_str()), 0);  // keeps the old blocks in use
+        results[k].run = run_boxpatch(args, {dirs[k]->path()});
+        results[k].bytes = test::read_file(path);
+        ASSERT_EQ(::stat(path.c_str(), &results[k].st), 0);
+    }
+    EXPECT_EQ(results[0].run.status, 0);
+    EXPECT_EQ(results[0].run.status, results[1].run.status);
+    EXPECT_EQ(results[0].run.output, results[1].run.output);
+    EXPECT_TRUE(results[0].bytes == results[1].bytes) << "the two paths wrote different files";
+    EXPECT_NE(results[0].bytes, input);
+    EXPECT_EQ(results[0].st.st_mode, results[1].st.st_mode);
+    EXPECT_EQ(results[0].st.st_uid, results[1].st.st_uid);
+    EXPECT_EQ(results[0].st.st_gid, results[1].st.st_gid);
+    EXPECT_EQ(results[0].st.st_nlink, 1u);
+    if (std::string(c.name) == "LargeImage" && can_clone(here.path())) {
+        const int64_t own = static_cast<int64_t>(results[0].bytes.size()) - shared_bytes(here.file("img.fits"));
+        EXPECT_LE(own, 128 * 1024) << "a patch of 40 rows of 2 KiB took blocks of its own for " << own << " bytes";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BoxpatchRewrite, testing::ValuesIn(kRewriteCases),
+                         [](const testing::TestParamInfo<RewriteCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The programs under failures while they write: a disk that fills up, a
 // read-only folder, files that may be written but not replaced, targets that
-// are symbolic links, a process interrupted by a signal or killed at random
-// points. Whatever happens, every file is either as it was or exactly what
+// are symbolic links, a failed flush or lock, a process interrupted by a
+// signal or killed at random points. Whatever happens, every file is either as it was or exactly what
 // an undisturbed run writes, and no temporary file is left behind except by
 // a killed process (named ".<name>.<pid>.tmp" with its pid).
 #include <gtest/gtest.h>
@@ -227,6 +227,58 @@ TEST_P(Faults, FilesThatCannotBeReplacedAreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, Faults, testing::ValuesIn(kJobs),
                          [](const testing::TestParamInfo<Job>& info) { return std::string(info.param.name); });
+
+// A system call that fails under the program, made to fail by strace: the
+// flush to stable storage (EIO), the rewriter's lock (EINVAL; ENOLCK where
+// the file system has no locks) and the clone of the old file (refused, or
+// out of space part way). A failed flush or lock is a failed write; the
+// others change nothing.
+struct Injection {
+    const char* name;
+    const char* call;
+    const char* error;
+    bool write_fails;  // for the programs that make that call
+};
+
+const Injection kInjections[] = {
+    {"FlushFails", "fsync", "EIO", true},
+    {"LockFails", "flock", "EINVAL", true},
+    {"NoLocksHere", "flock", "ENOLCK", false},
+    {"CloneRefused", "ioctl", "EOPNOTSUPP", false},
+    {"CloneOutOfSpace", "ioctl", "ENOSPC", false},
+};
+
+void PrintTo(const Injection& injection, std::ostream* os) { *os << injection.name; }
+
+class Injected : public testing::TestWithParam<std::tuple<Job, Injection>> {};
+
+TEST_P(Injected, FailedFlushOrLockKeepsTheOldFiles) {
+    const auto& [job, injection] = GetParam();
+    if (test::run("/bin/sh", {"-c", "command -v strace"}).status != 0) GTEST_SKIP() << "strace is not installed";
+    test::TempDir dir;
+    put_files(dir.path(), inputs(job));
+    std::vector<std::string> args{"-f", "-qq", "-o", "/dev/null", "-e", std::string("trace=") + injection.call,
+                                  "-e", std::string("inject=") + injection.call + ":error=" + injection.error,
+                                  job.program};
+    args.insert(args.end(), job.args.begin(), job.args.end());
+    const test::RunResult r = test::run("/usr/bin/strace", args, {dir.path()});
+    // quadsplit only reads its image: it takes no lock.
+    const bool fails = injection.write_fails && !(std::string(injection.call) == "flock" && !in_place(job));
+    if (fails) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("wf:"), std::string::npos) << r.output;
+        EXPECT_EQ(files_of(dir.path()), inputs(job));
+    } else {
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(files_of(dir.path()), reference(job));
+    }
+    EXPECT_EQ(test::list_dir(dir.path()).size(), inputs(job).size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Injected, testing::Combine(testing::ValuesIn(kJobs), testing::ValuesIn(kInjections)),
+                         [](const testing::TestParamInfo<std::tuple<Job, Injection>>& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
 
 // Whether a temporary file of process `pid` appeared in `dir` within `limit`.
 bool temp_file_appears(const std::string& dir, int pid, std::chrono::microseconds limit) {

@@ -137,6 +137,7 @@ const std::string kNoItemType =
                          test::value_card("NAXIS1", "2"), test::value_card("NAXIS2", "3"), test::card("END")}) +
     std::string(FITS_BLOCK, '\0');
 const std::string kNoItemTypeLine = "rf:  -40 BITPIX format not supported.\n";
+const std::string kShortData = "rf: Error reading FITS data- EOF encountered before end of data\n";
 
 const RunCase kRunCases[] = {
     // Five characters are cut whatever they are: img.fit has im.a.fits ...
@@ -166,6 +167,23 @@ const RunCase kRunCases[] = {
      1, {}},
     {"ChannelWithoutItemType", {"one.fits"}, {{"one.b.fits", kNoItemType}}, {"one.fits"},
      line("one.fits") + kNoItemTypeLine + "Error reading FITS file: one.b.fits\n", 1, {}},
+    // A file that ends in its items leaves its image as it was; one that
+    // lacks only the fill after them is whole.
+    {"CutShortChannelLeavesItsImage", {"one.fits", "two.fits"},
+     {{"one.c.fits", channel_file(2, kChannels[2]).substr(0, FITS_BLOCK + 11)}}, {"one.fits", "two.fits"},
+     line("one.fits") + kShortData +
+         "quadmerge: Error - one.c.fits is cut short (pixels missing from its data), one.fits not changed\n" +
+         line("two.fits"),
+     1, {"two.fits"}},
+    {"CutShortImageNamedFirst", {"one.fits"},
+     {{"one.fits", image_file(kImage, 0).substr(0, FITS_BLOCK + 59)},
+      {"one.a.fits", channel_file(0, kChannels[0]).substr(0, FITS_BLOCK + 1)}},
+     {"one.fits"},
+     kShortData + line("one.fits") + kShortData +
+         "quadmerge: Error - one.fits is cut short (pixels missing from its data), one.fits not changed\n",
+     1, {}},
+    {"LackingOnlyTheFillIsWhole", {"one.fits"}, {{"one.fits", image_file(kImage, 0).substr(0, FITS_BLOCK + 60)}},
+     {"one.fits"}, kShortData + line("one.fits"), 0, {"one.fits"}},
     // Images of 5760 bytes cannot be written; the channel files are read all
     // the same, and the run goes on.
     {"FailedWritesGoOn", {"one.fits", "two.fits"}, {}, {"one.fits", "two.fits"},

@@ -154,10 +154,12 @@ struct NameCase {
     std::string output;  // the channel file names, or the whole output of a failed run
     int status;
     int64_t size_limit = -1;
+    size_t cut = 0;  // when not 0: the image file ends after this many bytes
 };
 
 const std::string kShort = " has fewer than 5 characters: no channel file names can be formed from it\n";
 const std::string kWriteFailure = "wf:  Error writing FITS file\n";
+const std::string kShortData = "rf warning: Error reading FITS data- EOF before end of data\n";
 
 const NameCase kNameCases[] = {
     {"ShortSuffix", "img.fit", {"img.fit"}, lines(channel_names("im")), 0},
@@ -172,6 +174,13 @@ const NameCase kNameCases[] = {
      kWriteFailure + "a.a.fits\n" + kWriteFailure + "a.b.fits\n" + kWriteFailure + "a.c.fits\n" + kWriteFailure +
          "a.d.fits\n",
      1, 5000},
+    // 32 bytes of items: a file without the fill after them is whole, one
+    // that ends in the items is cut short and gives no channel file.
+    {"LacksOnlyTheFill", "a.fits", {"a.fits"}, kShortData + lines(channel_names("a")), 0, -1, FITS_BLOCK + 32},
+    {"CutShort", "a.fits", {"a.fits"},
+     kShortData + "quadsplit: Error - a.fits is cut short (pixels missing from its data), no channel file written\n", 1,
+     -1, FITS_BLOCK + 31},
+    {"CutShortInTheHeader", "a.fits", {"a.fits"}, "rf: File read error\n" + kReadFailure, 1, -1, FITS_BLOCK - 1},
 };
 
 void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
@@ -182,8 +191,9 @@ TEST_P(QuadsplitRun, NamesFilesAndReports) {
     const NameCase& c = GetParam();
     const Strings cards = image_cards(8, 2, 16);
     const std::vector<double> px = pixels(8, 2, 16);
+    const std::string input = image_file(cards, 16, px).substr(0, c.cut ? c.cut : std::string::npos);
     test::TempDir dir;
-    test::write_file(dir.file(c.file), image_file(cards, 16, px));
+    test::write_file(dir.file(c.file), input);
 
     const test::RunResult r = run_quadsplit(c.args, {dir.path(), c.size_limit});
     EXPECT_EQ(r.status, c.status);
@@ -197,7 +207,7 @@ TEST_P(QuadsplitRun, NamesFilesAndReports) {
     }
     std::sort(files.begin(), files.end());
     EXPECT_EQ(test::list_dir(dir.path()), files);
-    EXPECT_TRUE(test::read_file(dir.file(c.file)) == image_file(cards, 16, px));
+    EXPECT_TRUE(test::read_file(dir.file(c.file)) == input);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, QuadsplitRun, testing::ValuesIn(kNameCases),
