@@ -6,8 +6,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 # fitspreview writes PNG through libpng; the interop tests check our files
-# with FITS software written elsewhere.
-scripts/need-packages.sh libpng-dev python3-astropy fitsverify
+# with FITS software written elsewhere; the file-system tests make XFS file
+# systems and make system calls fail under the programs with strace.
+scripts/need-packages.sh libpng-dev python3-astropy fitsverify xfsprogs strace
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # Each build is a preset of CMakePresets.json, its folder build/<preset>.
