@@ -249,6 +249,13 @@ void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows);
 // encoding).
 int fits_finish_image(FitsOutput& out);
 
+// Finishes several files at once, as fits_finish_image does, but prints
+// nothing: their flushes to stable storage overlap, and each folder is
+// flushed once for all its files. fits_report_image then prints each file's
+// failure line, if it has one, and returns 0 or -1.
+void fits_finish_images(FitsOutput outs[], int count);
+int fits_report_image(const FitsOutput& out);
+
 // Pixel values of raw items of the type bytes_per_pixel chooses, and items
 // made from values by the writer's rules: integers truncated toward zero,
 // wrapped to 8 and 16 bits, saturated at 2147483647 for 32 bits (NaN and

@@ -239,22 +239,60 @@ void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows) {
     note_written(out);
 }
 
-int fits_finish_image(FitsOutput& out) {
-    if (!failed(out)) {
-        const int fd = out.file->fd();
-        bool ok;
-        if (out.cloned) {
-            ok = finish_clone(out);
-        } else {
-            ok = write_zeros(fd, out.data_bytes - out.written);
-            // Written directly, the old bytes after the data are still where they were.
-            if (ok && out.tail_offset >= 0 && !out.file->in_place())
-                ok = out.source_fd >= 0 ? copy_bytes(out.source_fd, out.tail_offset, fd, INT64_MAX - out.tail_offset) >= 0
-                                        : copy_tail(out.file->target_path(), out.tail_offset, fd);
-        }
-        if (!ok || !out.file->commit()) fail(out, WRITE_FAILED_LINE);
+namespace {
+
+// Writes what is left: zeros to the end of the data blocks and the kept
+// tail, or what a clone still needs.
+void complete(FitsOutput& out) {
+    if (failed(out)) return;
+    const int fd = out.file->fd();
+    bool ok;
+    if (out.cloned) {
+        ok = finish_clone(out);
+    } else {
+        ok = write_zeros(fd, out.data_bytes - out.written);
+        // Written directly, the old bytes after the data are still where they were.
+        if (ok && out.tail_offset >= 0 && !out.file->in_place())
+            ok = out.source_fd >= 0 ? copy_bytes(out.source_fd, out.tail_offset, fd, INT64_MAX - out.tail_offset) >= 0
+                                    : copy_tail(out.file->target_path(), out.tail_offset, fd);
     }
+    if (!ok) fail(out, WRITE_FAILED_LINE);
+}
+
+}  // namespace
+
+void fits_finish_images(FitsOutput outs[], int count) {
+    const auto each = [&](auto step) {
+        for (int i = 0; i < count; ++i)
+            if (!failed(outs[i])) step(outs[i]);
+    };
+    each(complete);
+    // Every file's write-back is under way before the first is waited for,
+    // so that the file system can take them all in one go.
+    each([](FitsOutput& out) { out.file->start_flush(); });
+    each([](FitsOutput& out) {
+        if (!out.file->finish_flush()) fail(out, WRITE_FAILED_LINE);
+    });
+    each([](FitsOutput& out) {
+        if (!out.file->place()) fail(out, WRITE_FAILED_LINE);
+    });
+    // One flush of each folder makes all the renames in it durable.
+    std::vector<std::pair<std::string, bool>> folders;
+    each([&](FitsOutput& out) {
+        const std::string folder = out.file->folder();
+        auto known = std::find_if(folders.begin(), folders.end(), [&](const auto& f) { return f.first == folder; });
+        if (known == folders.end()) known = folders.insert(folders.end(), {folder, out.file->flush_folder()});
+        if (!known->second) fail(out, WRITE_FAILED_LINE);
+    });
+}
+
+int fits_report_image(const FitsOutput& out) {
     if (!failed(out)) return 0;
     std::puts(out.failure.c_str());
     return WRITE_FAILED;
+}
+
+int fits_finish_image(FitsOutput& out) {
+    fits_finish_images(&out, 1);
+    return fits_report_image(out);
 }

@@ -83,16 +83,6 @@ bool name_too_long(const std::string& path) {
     return path.size() - dir.size() > static_cast<size_t>(limit);
 }
 
-// Makes a rename in `folder` (with its final slash, or "" for the current
-// folder) durable. A folder the user may not read cannot be flushed itself;
-// the renamed file is flushed again instead, which records the rename on the
-// journalling file systems.
-bool flush_folder(const std::string& folder, const std::string& renamed) {
-    UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir) dir = open_for_reading(renamed.c_str());
-    return dir && flush_to_disk(dir.get());
-}
-
 }  // namespace
 
 FileReplacement::~FileReplacement() { abandon(); }
@@ -109,6 +99,7 @@ void FileReplacement::abandon() {
 
 bool FileReplacement::open(const char* target, bool keep_existing_bytes) {
     target_path_ = target;
+    direct_ = false;
     struct stat st {};
     if (::lstat(target, &st) == 0 && S_ISLNK(st.st_mode)) {
         if (char* resolved = ::realpath(target, nullptr)) {
@@ -149,6 +140,7 @@ bool FileReplacement::open_in_place(bool keep_existing_bytes) {
     const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (keep_existing_bytes ? 0 : O_TRUNC);
     fd_ = UniqueFd(::open(target_path_.c_str(), flags, 0666));
     if (!fd_) return false;
+    direct_ = true;
     const int current = fcntl(fd_.get(), F_GETFL);
     if (current >= 0) fcntl(fd_.get(), F_SETFL, current & ~O_NONBLOCK);
     return true;
@@ -172,17 +164,46 @@ void FileReplacement::written_up_to(int64_t end) {
 
 bool FileReplacement::commit() {
     if (temp_path_.empty()) return fd_.close();
-    const bool stored = flush_to_disk(fd_.get());
+    return finish_flush() && place() && flush_folder();
+}
+
+void FileReplacement::start_flush() {
+    if (!fd_ || temp_path_.empty()) return;
+    const off_t end = ::lseek(fd_.get(), 0, SEEK_END);
+    if (end > writeback_from_) start_writeback(fd_.get(), writeback_from_, end - writeback_from_);
+    if (end > writeback_from_) writeback_from_ = end;
+}
+
+bool FileReplacement::finish_flush() {
+    const bool stored = temp_path_.empty() || flush_to_disk(fd_.get());
     const bool closed = fd_.close();
-    const bool placed = stored && closed && ::rename(temp_path_.c_str(), target_path_.c_str()) == 0;
-    if (!placed) {
+    if (!stored || !closed) abandon();
+    return stored && closed;
+}
+
+bool FileReplacement::place() {
+    if (temp_path_.empty()) return true;
+    if (::rename(temp_path_.c_str(), target_path_.c_str()) != 0) {
         abandon();
         return false;
     }
     unregister_temp_file(cleanup_slot_);
     cleanup_slot_ = -1;
     temp_path_.clear();
-    return flush_folder(folder_of(target_path_), target_path_);
+    return true;
+}
+
+std::string FileReplacement::folder() const { return folder_of(target_path_); }
+
+// A folder the user may not read cannot be flushed itself; the renamed file
+// is flushed again instead, which records the rename on the journalling file
+// systems.
+bool FileReplacement::flush_folder() const {
+    if (direct_) return true;
+    const std::string dir_path = folder();
+    UniqueFd dir(::open(dir_path.empty() ? "." : dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) dir = open_for_reading(target_path_.c_str());
+    return dir && flush_to_disk(dir.get());
 }
 
 }  // namespace fits_internal

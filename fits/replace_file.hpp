@@ -64,7 +64,26 @@ public:
     // and flushes the folder. False on failure, which leaves the target as
     // it was unless it is written directly, or unless the rename was done
     // and only the folder could not be flushed (the disk failing under it).
+    // The same as the three steps below, which let several files overlap
+    // their flushes.
     bool commit();
+
+    // Starts the write-back of all that is not on its way to the disk yet.
+    void start_flush();
+
+    // Waits until the new file is on stable storage and closes it. False on
+    // failure, with the target as it was.
+    bool finish_flush();
+
+    // Puts the flushed file in place; its folder is not flushed yet. False
+    // on failure, with the target as it was.
+    bool place();
+
+    // Flushes the folder of the placed file, which makes the rename durable.
+    bool flush_folder() const;
+
+    // The folder of the target, with its final slash ("" for a bare name).
+    std::string folder() const;
 
     // Gives up: closes and removes the temporary file at once.
     void abandon();
@@ -75,6 +94,7 @@ private:
     std::string target_path_;
     std::string temp_path_;
     UniqueFd fd_;
+    bool direct_ = false;    // the target itself is written (not a regular file)
     int cleanup_slot_ = -1;  // where the signal handler finds temp_path_
     int64_t writeback_from_ = 0;  // the first byte whose write-back was not started
 };

@@ -98,9 +98,11 @@ int main(int argc, char** argv) {
     }
     if (channel_width > 0) deal_out(input, channel_width, outputs);
 
+    // Each name is printed once its file is on stable storage.
+    fits_finish_images(outputs, channels::COUNT);
     bool write_failed = false;
     for (int c = 0; c < channels::COUNT; ++c) {
-        if (fits_finish_image(outputs[c]) != 0) write_failed = true;
+        if (fits_report_image(outputs[c]) != 0) write_failed = true;
         std::puts(channels::file_name(name, c).c_str());
     }
     fits_free_header(header);
