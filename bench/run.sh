@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
 # Benchmark: times quadsplit, quadmerge and boxpatch on a set of generated
 # frames, side by side in one hyperfine run per frame and job with
-#   cp-floor       cp of the image to a new file (merge: after reading the
-#                  four channel files with cat)
-#   replace-floor  cp of the image to DIR/.tmp, then mv over an existing
-#                  file: the image for merge and patch (what an atomic
-#                  rewrite must at least do), channel a for split
-#   cfitsio        bench/cfitsio_peer.c, the job written plainly on CFITSIO
-#   astropy        bench/peer.py, the job in astropy+numpy
-#   imcopy         CFITSIO's imcopy of one channel (split only, if present)
+#   eatmydata        the program under Debian's eatmydata, which turns its
+#                    flushes to stable storage into nothing
+#   cp-floor         cp of the image to a new file (merge: after reading the
+#                    four channel files with cat)
+#   cp-sync          the same, then sync of the copy: the durable cp floor
+#                    (split)
+#   replace-floor    cp of the image to DIR/.tmp, then mv over an existing
+#                    file: the image for merge and patch (what an atomic
+#                    rewrite must at least do), channel a for split
+#   durable-replace  cp to DIR/.tmp, sync of it, mv over the image, sync of
+#                    the folder: the durable replace floor (merge, patch)
+#   cfitsio          bench/cfitsio_peer.c, the job written plainly on CFITSIO
+#   astropy          bench/peer.py, the job in astropy+numpy
+#   imcopy           CFITSIO's imcopy of one channel (split only, if present)
 # and measures the peak resident memory of the program and the CFITSIO
-# peer. bench/summary.py prints the table and the checklist of targets.
+# peer. Only the program and the durable floors flush what they write; the
+# other floors and peers leave it in the page cache. As root, it then makes
+# a loop-mounted XFS with reflink and times boxpatch of a 100 x 600 box
+# there on the 16-bit frames beside the durable clone floor (cp
+# --reflink=always to DIR/.tmp, sync of it, mv over the image, sync of the
+# folder) and the CFITSIO peer. bench/summary.py prints the tables and the
+# checklist of targets.
 #
 #   bench/run.sh [FRAME ...]        e.g. bench/run.sh i16_8192
 #
 # Environment: BENCH_RUNS (timed runs per command, default 8, after one
-# warm-up; every run gets fresh copies of the inputs), BENCH_DIR (work
-# folder, default a new one under /tmp; about 2 GB), BENCH_KEEP=1 keeps it.
+# warm-up; every run gets fresh copies of the inputs, synced to the disk
+# before it starts, as a user's frame is), BENCH_DIR (work folder, default a
+# new one under /tmp; about 2 GB), BENCH_KEEP=1 keeps it.
 # Before a job is timed, the program's and the CFITSIO peer's outputs are
 # checked item for item against the astropy peer's; a job whose check fails
 # is reported, not timed, and the run goes on with the next job. The table
@@ -27,7 +40,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_RUNS:-8}
 python=/usr/bin/python3  # Debian's, for its numpy and astropy
 
-"$root/scripts/need-packages.sh" hyperfine time python3-astropy python3-numpy libcfitsio-dev
+"$root/scripts/need-packages.sh" hyperfine time python3-astropy python3-numpy libcfitsio-dev eatmydata xfsprogs
 # imcopy is a comparison only: without it its column stays empty.
 "$root/scripts/need-packages.sh" libcfitsio-bin || echo "bench: no imcopy, the split is not timed against it" >&2
 
@@ -51,9 +64,9 @@ frames=("$@")
 [ ${#frames[@]} -gt 0 ] || frames=(i16_8192 f32_4096 i32_4096 f64_4096 i16_2048 u8_1024)
 failed=0
 
-# A fresh folder holding copies of the frame's inputs.
+# A fresh folder holding copies of the frame's inputs, on the disk.
 fresh() { # frame dir
-    rm -rf "$2" && mkdir -p "$2" && cp "$src/$1".*fits "$2/"
+    rm -rf "$2" && mkdir -p "$2" && cp "$src/$1".*fits "$2/" && sync
 }
 
 naxis() { # file keyword
@@ -75,13 +88,17 @@ command_for() { # job contender dir
         merge) echo "$quadmerge $img" ;;
         patch) echo "$boxpatch -b $args" ;;
         esac ;;
+    eatmydata) echo "eatmydata $(command_for "$job" ours "$d")" ;;
     cfitsio) echo "$cfitsio $job $args" ;;
     astropy) echo "$peer $job $args" ;;
     cp-floor) echo "${read_channels}cp $img $d/copy.fits" ;;
+    cp-sync) echo "${read_channels}cp $img $d/copy.fits && sync $d/copy.fits" ;;
     replace-floor)
         local target=$img
         [ "$job" = split ] && target="$d/$f.a.fits"
         echo "${read_channels}cp $img $d/.tmp && mv $d/.tmp $target" ;;
+    durable-replace) echo "${read_channels}cp $img $d/.tmp && sync $d/.tmp && mv $d/.tmp $img && sync $d" ;;
+    clone-floor) echo "cp --reflink=always $img $d/.tmp && sync $d/.tmp && mv $d/.tmp $img && sync $d" ;;
     imcopy) echo "imcopy '${img}[1:$w:4,*]' $d/imcopy.fits" ;;
     esac
 }
@@ -104,19 +121,21 @@ fail() { # job message
 # Runs the job with the astropy peer, the program and the CFITSIO peer on
 # fresh copies and compares their outputs item for item. Status 0 when the
 # program and the CFITSIO peer both write what the astropy peer writes.
-check() { # job
-    local job=$1 who name out status outputs ok=0 ran=()
+check() { # job [folder of the program's and the CFITSIO peer's runs] [result name]
+    local job=$1 base=${2:-$work/check} result=${3:-$1} who name out status outputs ok=0 ran=() d
     outputs=("$f.fits")
     [ "$job" = split ] && outputs=("$f".{a,b,c,d}.fits)
     for who in astropy ours cfitsio; do
         name=$(label "$job" "$who")
-        fresh "$f" "$work/check/$who"
+        d="$base/$who"
+        [ "$who" = astropy ] && d="$work/check/$who"
+        fresh "$f" "$d"
         status=0
-        out=$(eval "$(command_for "$job" "$who" "$work/check/$who")" 2>&1) || status=$?
+        out=$(eval "$(command_for "$job" "$who" "$d")" 2>&1) || status=$?
         if [ $status = 0 ]; then
             ran+=("$who")
         else
-            fail "$job" "$name ended with status $status, not timed: $(printf '%s\n' "$out" | head -n 3 | sed 's/.*/"&"/' | paste -sd ' ')"
+            fail "$result" "$name ended with status $status, not timed: $(printf '%s\n' "$out" | head -n 3 | sed 's/.*/"&"/' | paste -sd ' ')"
             ok=1
         fi
     done
@@ -124,14 +143,39 @@ check() { # job
     for who in "${ran[@]:1}"; do
         name=$(label "$job" "$who")
         for o in "${outputs[@]}"; do
-            if ! out=$($peer same "$work/check/$who/$o" "$work/check/astropy/$o" 2>&1); then
-                fail "$job" "$name's output differs from the astropy peer's, not timed: $out"
+            if ! out=$($peer same "$base/$who/$o" "$work/check/astropy/$o" 2>&1); then
+                fail "$result" "$name's output differs from the astropy peer's, not timed: $out"
                 ok=1
                 break
             fi
         done
     done
     return $ok
+}
+
+# Times the contenders of a job in folder DIR in one hyperfine run, then
+# the peak resident memory of the program and the CFITSIO peer, one run
+# each on fresh copies. RESULT names the results, FRAME.RESULT.json/.rss.
+time_job() { # result job dir prepare contender...
+    local result=$1 job=$2 d=$3 prepare=$4 who name args=()
+    shift 4
+    for who in "$@"; do
+        args+=(-n "$(label "$job" "$who")" "$(command_for "$job" "$who" "$d")")
+    done
+    echo "   $result: $*" >&2
+    if ! hyperfine --style basic --warmup 1 --runs "$runs" --prepare "$prepare" \
+        --export-json "$work/results/$f.$result.json" "${args[@]}" >/dev/null; then
+        fail "$result" "hyperfine failed, not timed"
+        return
+    fi
+    local rss="$work/results/$f.$result.rss"
+    : >"$rss"
+    for who in ours cfitsio; do
+        name=$(label "$job" "$who")
+        eval "$prepare"
+        /usr/bin/time -f "$name %M" -a -o "$rss" sh -c "exec $(command_for "$job" "$who" "$d")" >/dev/null ||
+            fail "$result" "$name failed while its memory was measured"
+    done
 }
 
 for f in "${frames[@]}"; do
@@ -142,39 +186,44 @@ for f in "${frames[@]}"; do
     h=$(naxis "$img" NAXIS2)
     box=("$((w / 8))" "$((w / 8 + 31))" 1 "$((h / 2))")
     r="$work/run"
-    prep="rm -rf $r && mkdir $r && cp $src/$f.*fits $r/"
+    prep="rm -rf $r && mkdir $r && cp $src/$f.*fits $r/ && sync"
 
     for job in split merge patch; do
         if ! check "$job"; then
             continue
         fi
-        contenders=(ours cp-floor replace-floor cfitsio astropy)
+        contenders=(ours eatmydata cp-floor cp-sync replace-floor cfitsio astropy)
         [ "$job" = split ] && command -v imcopy >/dev/null && contenders+=(imcopy)
-        args=()
-        for who in "${contenders[@]}"; do
-            args+=(-n "$(label "$job" "$who")" "$(command_for "$job" "$who" "$r")")
-        done
-        echo "   $job: ${contenders[*]}" >&2
-        if ! hyperfine --style basic --warmup 1 --runs "$runs" --prepare "$prep" \
-            --export-json "$work/results/$f.$job.json" "${args[@]}" >/dev/null; then
-            fail "$job" "hyperfine failed, not timed"
-            continue
-        fi
-
-        # Peak resident memory, one run each on fresh copies.
-        rss="$work/results/$f.$job.rss"
-        : >"$rss"
-        for who in ours cfitsio; do
-            name=$(label "$job" "$who")
-            fresh "$f" "$r"
-            /usr/bin/time -f "$name %M" -a -o "$rss" sh -c "exec $(command_for "$job" "$who" "$r")" >/dev/null ||
-                fail "$job" "$name failed while its memory was measured"
-        done
+        [ "$job" = split ] || contenders=(ours eatmydata cp-floor replace-floor durable-replace cfitsio astropy)
+        time_job "$job" "$job" "$r" "$prep" "${contenders[@]}"
     done
     rm -rf "$work/check"
 done
 rm -rf "$work/run" "$work/check"
 
-echo "hyperfine: $runs runs after 1 warm-up, fresh input copies before every run; seconds"
+# boxpatch of a 100 x 600 box on XFS with reflink, where it patches in a
+# clone of the frame: the 16-bit frames of the run, as root.
+xfs_frames=()
+for f in "${frames[@]}"; do [[ $f == i16_* ]] && xfs_frames+=("$f"); done
+if [ ${#xfs_frames[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
+    x="$work/xfs"
+    "$root/tests/filesystems/loop_fs.sh" mount xfs "$x" >&2
+    trap '"$root/tests/filesystems/loop_fs.sh" unmount "$x"; [ "${BENCH_KEEP:-0}" = 1 ] || [ -n "${BENCH_DIR:-}" ] || rm -rf "$work"' EXIT
+    for f in "${xfs_frames[@]}"; do
+        echo "== $f on XFS" >&2
+        img="$src/$f.fits"
+        w=$(naxis "$img" NAXIS1)
+        h=$(naxis "$img" NAXIS2)
+        box=("$((w / 8))" "$((w / 8 + 99))" "$((h / 4))" "$((h / 4 + 599))")
+        prep="rm -rf $x/run && mkdir $x/run && cp $img $x/run/ && sync"
+        check patch "$x/check" xfs-patch && time_job xfs-patch patch "$x/run" "$prep" ours clone-floor cfitsio
+        rm -rf "$work/check" "$x/check"
+    done
+    "$root/tests/filesystems/loop_fs.sh" unmount "$x"
+elif [ ${#xfs_frames[@]} -gt 0 ]; then
+    echo "bench: not root, boxpatch on XFS with reflink is not timed" >&2
+fi
+
+echo "hyperfine: $runs runs after 1 warm-up, fresh input copies synced to the disk before every run; seconds"
 "$python" "$root/bench/summary.py" "$work/results" | tee "$work/results/table.md"
 exit $failed

@@ -32,8 +32,10 @@ constexpr const char* USAGE =
     "precision for BITPIX -64.\n"
     "\n"
     "Limits are clamped to 1..N-1 of each axis and put in order; the clamped\n"
-    "limits carry over to later files. Exit status 0, or 1 when a file cannot be\n"
-    "read or written.\n"
+    "limits carry over to later files. Another boxpatch or quadmerge rewriting\n"
+    "the same file is waited for. Exit status 0, or 1 when a file cannot be\n"
+    "read or written, or is cut short (its data end before its last pixel; it\n"
+    "is left as it was).\n"
     "  --help      this text\n"
     "  --version   the version\n";
 

@@ -25,8 +25,12 @@ constexpr const char* USAGE =
     "are put back with the bytes they have; others are converted. Every\n"
     "argument is an image name.\n"
     "\n"
+    "Another quadmerge or boxpatch rewriting the same image is waited for.\n"
+    "\n"
     "Exit status 0, or 1 when a file cannot be read, an image name has fewer\n"
-    "than five characters, or an image cannot be written.\n"
+    "than five characters, an image or channel file is cut short (its data end\n"
+    "before its last pixel; the image is left as it was), or an image cannot\n"
+    "be written.\n"
     "  --help      this text\n"
     "  --version   the version\n";
 

@@ -26,8 +26,10 @@ constexpr const char* USAGE =
     "once its file is written. BITPIX 8, 16, 32, -32 and -64 are read, and every\n"
     "pixel is written with the bytes it had.\n"
     "\n"
-    "Exit status 0, or 1 when the image cannot be read, its name has fewer than\n"
-    "five characters, or a channel file cannot be written.\n"
+    "Exit status 0, or 1 when the image cannot be read or is cut short (its data\n"
+    "end before its last pixel), its name has fewer than five characters, or a\n"
+    "channel file cannot be written. A file is on stable storage once its name\n"
+    "is printed.\n"
     "  --help      this text\n"
     "  --version   the version\n";
 
