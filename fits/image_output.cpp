@@ -77,17 +77,21 @@ void note_written(FitsOutput& out) { out.file->written_up_to(out.data_offset + o
 // blocks with the source's own bytes around them, in one call so that no
 // block is written in part (a block begun by the previous write is already
 // the clone's own and is not widened again). Nothing is added after the
-// source's end but what the caller writes.
+// source's end but what the caller writes; what lies between the source's
+// end and `offset` is zero, as in a file that was extended.
 bool write_into_clone(FitsOutput& out, const uint8_t* bytes, int64_t size, int64_t offset) {
     int64_t start = offset / kSharedBlock * kSharedBlock;
     if (start < out.clone_end) start = offset;
     const int64_t rounded_end = (offset + size + kSharedBlock - 1) / kSharedBlock * kSharedBlock;
     const int64_t end = std::max(offset + size, std::min(rounded_end, out.source_size));
-    const size_t head = static_cast<size_t>(offset - start);
-    const size_t tail = static_cast<size_t>(end - offset - size);
+    const int64_t head = offset - start;
+    const int64_t tail = end - offset - size;
     std::vector<uint8_t> widened(static_cast<size_t>(end - start));
-    if (pread_full(out.source_fd, widened.data(), head, start) != head ||
-        pread_full(out.source_fd, widened.data() + head + size, tail, offset + size) != tail)
+    const auto read_source = [&](uint8_t* to, int64_t count, int64_t at) {
+        const int64_t held = within(count, out.source_size - at);
+        return pread_full(out.source_fd, to, static_cast<size_t>(held), at) == static_cast<size_t>(held);
+    };
+    if (!read_source(widened.data(), head, start) || !read_source(widened.data() + head + size, tail, offset + size))
         return false;
     std::memcpy(widened.data() + head, bytes, static_cast<size_t>(size));
     if (!pwrite_full(out.file->fd(), widened.data(), widened.size(), start)) return false;
@@ -229,7 +233,7 @@ void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows) {
     bool ok;
     if (out.cloned) {
         ok = copy_into_clone(input, start, held, out) &&
-             zero_clone(out, out.data_offset + out.written + held, bytes - held);  // missing items
+             zero_clone(out, out.data_offset + out.written + held, bytes - held);  // missing, or part of one
     } else {
         const int64_t copied = copy_bytes(input.fd, input.data_offset + start, out.file->fd(), held);
         ok = copied >= 0 && write_zeros(out.file->fd(), bytes - copied);

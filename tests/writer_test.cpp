@@ -213,6 +213,43 @@ TEST(Writer, RewriteKeepsBytesAfterTheData) {
     fits_free_header(h);
 }
 
+// A rewrite through the streams gives the same file whether it is written
+// whole or, where the file system can, as a clone of the old file with only
+// the changes written: for a file cut short in an item (the missing items,
+// and the part of the last one, written as zero), one with blanks for fill and a tail, and a header grown by a block
+// (which cannot be cloned); every row passed on, then one row written.
+TEST(Writer, RewriteIsTheSameClonedOrWhole) {
+    const std::string image = test::fits_file(16, 700, 9, std::vector<double>(6300, 1234));
+    const std::string tail = test::header_blocks({"XTENSION= 'IMAGE   '", "END"}) + "trailing";
+    const std::string blank_fill = image.substr(0, FITS_BLOCK + 12600) + std::string(image.size() - FITS_BLOCK - 12600, ' ');
+    const std::string inputs[] = {image.substr(0, FITS_BLOCK + 5001), blank_fill + tail, image};
+    const std::vector<uint8_t> row(1400, 0x5a);
+    test::TempDir dir;
+    for (int k = 0; k < 3; ++k) {
+        std::string results[2];
+        for (const FitsRewrite how : {FitsRewrite::changes, FitsRewrite::whole}) {
+            const std::string path = dir.file("img.fits");
+            test::write_file(path, inputs[k]);
+            FitsHeader h;
+            FitsInput in;
+            test::captured_stdout([&] { ASSERT_EQ(fits_open_image_to_rewrite(path.c_str(), h, in), 0); });
+            if (k == 2) {
+                for (int i = 0; i < 40; ++i) ASSERT_NE(fits_insert_card("HISTORY", "1", "grown", h), nullptr);
+            }
+            FitsOutput out;
+            fits_create_rewrite(path.c_str(), h, in, out, how);
+            fits_copy_rows(in, out, 8);
+            fits_write_rows(out, row.data(), 1400);
+            EXPECT_EQ(test::captured_stdout([&] { EXPECT_EQ(fits_finish_image(out), 0); }), "");
+            fits_close_image(in);
+            fits_free_header(h);
+            results[how == FitsRewrite::whole] = test::read_file(path);
+        }
+        EXPECT_TRUE(results[0] == results[1]) << "input " << k;
+        EXPECT_EQ(results[1].substr(results[1].size() - tail.size()) == tail, k == 1) << "input " << k;
+    }
+}
+
 // A write that fails part way leaves the old file exactly as it was and no
 // temporary file behind.
 TEST(Writer, FailedWriteLeavesTargetUntouched) {
