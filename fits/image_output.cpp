@@ -1,15 +1,14 @@
 // Writing an image as a stream of raw items: the header chain, the data
 // blocks, and what followed the data of the file it replaces, through a
 // replacement that never leaves a damaged target behind. A rewrite may start
-// as a clone of the old file, into which only what differs is written.
+// as a clone of the old file, into which only what differs is written
+// (clone_output.cpp).
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#include "clone_output.hpp"
 #include "data_layout.hpp"
 #include "fits.hpp"
 #include "pixel_codec.hpp"
@@ -24,11 +23,6 @@ namespace {
 constexpr const char* WRITE_FAILED_LINE = "wf:  Error writing FITS file";
 constexpr int WRITE_FAILED = -1;
 
-// The unit in which a file system shares a clone's blocks. A write that
-// covers only part of a shared block makes the file system read the block
-// back first, so writes into a clone are widened to whole blocks.
-constexpr int64_t kSharedBlock = 4096;
-constexpr size_t kChunk = 1 << 20;  // bytes moved at a time through memory
 
 bool failed(const FitsOutput& out) { return !out.failure.empty(); }
 
@@ -52,17 +46,6 @@ bool write_header_chain(int fd, const HeaderBlock* first) {
     return true;
 }
 
-// Whether the source file begins with exactly the bytes of the chain.
-bool source_has_header(int source_fd, const HeaderBlock* first) {
-    char held[FITS_BLOCK];
-    int64_t offset = 0;
-    for (const HeaderBlock* block = first; block != nullptr; block = block->link, offset += FITS_BLOCK)
-        if (pread_full(source_fd, held, FITS_BLOCK, offset) != FITS_BLOCK ||
-            std::memcmp(held, block->cards, FITS_BLOCK) != 0)
-            return false;
-    return true;
-}
-
 // Appends everything the old file holds from `offset` on. A target that does
 // not exist has nothing to keep.
 bool copy_tail(const std::string& old_file, int64_t offset, int out_fd) {
@@ -72,86 +55,6 @@ bool copy_tail(const std::string& old_file, int64_t offset, int out_fd) {
 }
 
 void note_written(FitsOutput& out) { out.file->written_up_to(out.data_offset + out.written); }
-
-// Writes `size` bytes at `offset` of the clone, widened to whole shared
-// blocks with the source's own bytes around them, in one call so that no
-// block is written in part (a block begun by the previous write is already
-// the clone's own and is not widened again). Nothing is added after the
-// source's end but what the caller writes; what lies between the source's
-// end and `offset` is zero, as in a file that was extended.
-bool write_into_clone(FitsOutput& out, const uint8_t* bytes, int64_t size, int64_t offset) {
-    int64_t start = offset / kSharedBlock * kSharedBlock;
-    if (start < out.clone_end) start = offset;
-    const int64_t rounded_end = (offset + size + kSharedBlock - 1) / kSharedBlock * kSharedBlock;
-    const int64_t end = std::max(offset + size, std::min(rounded_end, out.source_size));
-    const int64_t head = offset - start;
-    const int64_t tail = end - offset - size;
-    std::vector<uint8_t> widened(static_cast<size_t>(end - start));
-    const auto read_source = [&](uint8_t* to, int64_t count, int64_t at) {
-        const int64_t held = within(count, out.source_size - at);
-        return pread_full(out.source_fd, to, static_cast<size_t>(held), at) == static_cast<size_t>(held);
-    };
-    if (!read_source(widened.data(), head, start) || !read_source(widened.data() + head + size, tail, offset + size))
-        return false;
-    std::memcpy(widened.data() + head, bytes, static_cast<size_t>(size));
-    if (!pwrite_full(out.file->fd(), widened.data(), widened.size(), start)) return false;
-    out.clone_end = end;
-    return true;
-}
-
-// Writes zeros over `size` bytes at `offset` of the clone.
-bool zero_clone(FitsOutput& out, int64_t offset, int64_t size) {
-    static const uint8_t zeros[kChunk] = {};
-    for (int64_t done = 0; done < size;) {
-        const int64_t n = std::min<int64_t>(sizeof zeros, size - done);
-        if (!write_into_clone(out, zeros, n, offset + done)) return false;
-        done += n;
-    }
-    return true;
-}
-
-// Puts `size` item bytes of the input, from item byte `start` on, at the
-// clone's current place. When they are the source's own bytes at the same
-// offset, the clone holds them already.
-bool copy_into_clone(const FitsInput& input, int64_t start, int64_t size, FitsOutput& out) {
-    const int64_t from = input.data_offset + start;
-    const int64_t to = out.data_offset + out.written;
-    if (input.fd == out.source_fd && from == to) return true;
-    std::vector<uint8_t> chunk(kChunk);
-    for (int64_t done = 0; done < size;) {
-        const size_t want = static_cast<size_t>(std::min<int64_t>(kChunk, size - done));
-        const size_t got = pread_full(input.fd, chunk.data(), want, from + done);
-        std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(got), chunk.begin() + static_cast<std::ptrdiff_t>(want), 0);
-        if (!write_into_clone(out, chunk.data(), static_cast<int64_t>(want), to + done)) return false;
-        done += static_cast<int64_t>(want);
-    }
-    return true;
-}
-
-// Whether the source holds anything but zero bytes in `size` bytes from
-// `offset` (bytes past its end count as zero).
-bool source_nonzero(int source_fd, int64_t offset, int64_t size) {
-    uint8_t chunk[64 * 1024];
-    for (int64_t done = 0; done < size;) {
-        const size_t want = static_cast<size_t>(std::min<int64_t>(sizeof chunk, size - done));
-        const size_t got = pread_full(source_fd, chunk, want, offset + done);
-        if (std::any_of(chunk, chunk + got, [](uint8_t b) { return b != 0; })) return true;
-        if (got < want) return false;
-        done += static_cast<int64_t>(got);
-    }
-    return false;
-}
-
-// The data after what was written must be zero, as a new file's would be;
-// then the file is made as long as the data blocks if the old one was
-// shorter (it lacked its fill). What follows is the old file's own tail.
-bool finish_clone(FitsOutput& out) {
-    const int64_t from = out.data_offset + out.written;
-    const int64_t data_end = out.data_offset + out.data_bytes;
-    const int64_t held = within(data_end - from, out.source_size - from);
-    if (source_nonzero(out.source_fd, from, held) && !zero_clone(out, from, held)) return false;
-    return out.source_size >= data_end || ::ftruncate(out.file->fd(), data_end) == 0;
-}
 
 // Resets the record and checks what the header asks for; false after a
 // failure.
@@ -177,19 +80,6 @@ bool start(const FitsHeader& header, FitsOutput& out, FitsTail tail) {
         return false;
     }
     out.data_bytes = data_block_count(header.npixels, enc->item_size) * FITS_BLOCK;
-    return true;
-}
-
-// A clone serves when the source is a regular file that begins with the
-// very header to be written, so that every offset is the same in both.
-bool try_clone(const FitsHeader& header, const FitsInput& input, FitsOutput& out) {
-    struct stat st {};
-    if (::fstat(input.fd, &st) != 0 || !S_ISREG(st.st_mode) || input.data_offset != out.data_offset ||
-        !source_has_header(input.fd, header.blocks) || !out.file->clone_from(input.fd))
-        return false;
-    out.cloned = true;
-    out.source_size = st.st_size;
-    out.clone_end = 0;
     return true;
 }
 
