@@ -23,13 +23,17 @@ mnt=$work/mnt
 loop_fs=$(cd "$(dirname "$0")" && pwd)/loop_fs.sh
 trap '"$loop_fs" unmount "$mnt" >/dev/null 2>&1; rm -rf "$work"' EXIT
 "$loop_fs" mount "$type" "$mnt"
+mountpoint -q "$mnt" || { echo "skipped: no $type file system could be mounted"; exit 77; }
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
+trap 'echo "error: line $LINENO: $BASH_COMMAND failed"' ERR
+
+remount() { "$loop_fs" remount "$mnt"; }
+
 shut_down() {
     xfs_io -x -c shutdown "$mnt"
-    umount "$mnt"
-    mount -o loop "$mnt.img" "$mnt"
+    remount
 }
 
 # Inputs: frame.fits, and channel files of another frame (one of them
@@ -93,7 +97,7 @@ for job in split patch merge; do
         xfs_io -x -c shutdown "$mnt"
         status=0
         wait "$pid" || status=$?
-        umount "$mnt" && mount -o loop "$mnt.img" "$mnt"
+        remount
         runs=$((runs + 1))
         [ "$status" = 0 ] || cut_mid_run=$((cut_mid_run + 1))
         for t in ${targets[$job]}; do
