@@ -188,8 +188,8 @@ namespace fits_internal {
 class FileReplacement;
 }
 
-// A file being written to replace another atomically: nothing is visible
-// under its name until fits_finish_image puts it in place.
+// A file being written to replace another atomically and durably: nothing
+// is visible under its name until fits_finish_image puts it in place.
 struct FitsOutput {
     FitsOutput();
     FitsOutput(const FitsOutput&) = delete;
@@ -242,8 +242,10 @@ void fits_write_rows(FitsOutput& out, const uint8_t* items, int64_t bytes);
 // the file holds them; missing items are written as zero.
 void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows);
 
-// Fills the data blocks up with zero bytes, appends the kept tail and puts
-// the file in place; called once per file. Returns 0, or -1 after the line
+// Fills the data blocks up with zero bytes, appends the kept tail, flushes
+// the file to stable storage and puts it in place, then flushes its folder,
+// so that the file survives a crash once this returns 0; called once per
+// file. Returns 0, or -1 after the line
 // of the first failure ("wf: Error opening file for writing", "wf:  Error
 // writing FITS file", or the refusal of a record without a chain or of an
 // encoding).
