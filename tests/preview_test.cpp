@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -304,15 +305,18 @@ std::vector<double> pattern(int bitpix, int32_t width, int32_t height, bool big)
     return values;
 }
 
-// FNV-1a of the grey levels of a PPM picture (one byte of each pixel).
-uint64_t grey_digest(const std::string& ppm) {
+// FNV-1a of every `step`-th byte from `first` on.
+uint64_t digest(const std::string& bytes, size_t first, size_t step) {
     uint64_t h = 1469598103934665603ull;
-    for (size_t i = ppm.find("255\n") + 4; i < ppm.size(); i += 3) {
-        h ^= static_cast<uint8_t>(ppm[i]);
+    for (size_t i = first; i < bytes.size(); i += step) {
+        h ^= static_cast<uint8_t>(bytes[i]);
         h *= 1099511628211ull;
     }
     return h;
 }
+
+// The digest of the grey levels of a PPM picture (one byte of each pixel).
+uint64_t grey_digest(const std::string& ppm) { return digest(ppm, ppm.find("255\n") + 4, 3); }
 
 // Today's lines and grey levels of the program before it read images as
 // streams (plane-based), kept as what the streamed program must give:
@@ -518,6 +522,37 @@ TEST(FitsFrame, BadBoxIsRepairedByThePrintedLimits) {
     fits_free_header(h);
     for (int x = x1 - 1; x < x2; ++x)
         for (int y = y1 - 1; y < y2; ++y) ASSERT_LT(test::plane_a()[x][y], saturated - 30000) << x << "," << y;
+}
+
+// The frame generated band by band holds the data of the program that made
+// it in a whole image plane (digests of the data blocks taken from that
+// program), over sizes and seeds; the header's keywords and exponents are
+// upper case, as the FITS standard asks.
+TEST(FitsFrame, DataAsMadeInAPlaneAndAValidHeader) {
+    const struct {
+        std::vector<std::string> args;
+        uint64_t digest;
+    } kFrames[] = {
+        {{"-s", "64", "64"}, 0xc20ad58f52216d0full},
+        {{"-s", "65", "67", "--seed", "9"}, 0x88039368263f4f5cull},
+        {{"-s", "300", "97", "--seed", "4294967295"}, 0xf4ac80f446f64b9full},
+        {{"-s", "1001", "333", "--seed", "12345"}, 0x455ba1b28bb54c2cull},
+        {{"-s", "8192", "70", "--seed", "0"}, 0x27ffbf7f3102b981ull},
+    };
+    test::TempDir dir;
+    for (const auto& frame : kFrames) {
+        std::vector<std::string> args = frame.args;
+        args.push_back("f.fits");
+        ASSERT_EQ(test::run(test::programs::FITSFRAME, args, {dir.path()}).status, 0);
+        const std::string bytes = test::read_file(dir.file("f.fits"));
+        EXPECT_EQ(digest(bytes, FITS_BLOCK, 1), frame.digest) << args[1] << " x " << args[2];
+        const std::string header = bytes.substr(0, FITS_BLOCK);
+        EXPECT_NE(header.find("BSCALE  =   1.000000000000E+00 / "), std::string::npos);
+        EXPECT_NE(header.find("BZERO   =   3.276800000000E+04 / "), std::string::npos);
+        EXPECT_NE(header.find("BIASB   =               1042.0 / bias level of channel b (ADU)"), std::string::npos);
+        for (size_t card = 0; card < header.size(); card += CARD_LEN)
+            for (size_t i = card; i < card + 8; ++i) ASSERT_FALSE(std::islower(header[i])) << header.substr(card, 8);
+    }
 }
 
 }  // namespace
