@@ -12,7 +12,7 @@ int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
 // Adds the finite values of `line` to the sums and counts of their blocks
 // of `shrink` values, block 0 taking line[0]; `all_finite` when they are
-// known to be (integers), which spares the test of each.
+// known to be, which spares the test of each.
 template <typename Sum>
 void add_to_blocks(const double* line, int64_t n, int64_t shrink, bool all_finite, Sum* sums, int64_t* counts) {
     for (int64_t start = 0, block = 0; start < n; start += shrink, ++block) {
@@ -34,7 +34,13 @@ void add_to_blocks(const double* line, int64_t n, int64_t shrink, bool all_finit
     }
 }
 
-bool is_integer_item(int bytes_per_pixel) { return bytes_per_pixel > 0; }
+// Integers of at most 32 bits lie within the extreme items, whose shown
+// values bound every other's.
+bool all_finite(const PictureImage& image) {
+    const Scale s = image.scale;
+    return image.header.bytes_per_pixel > 0 && std::isfinite(s.shown(-2147483648.0)) &&
+           std::isfinite(s.shown(2147483647.0));
+}
 
 }  // namespace
 
@@ -47,7 +53,7 @@ ImagePicture::ImagePicture(const std::vector<PictureImage*>& images, const Regio
     for (const PictureImage* image : images_) widest_row = std::max(widest_row, image->input.row_bytes);
     band_rows_ = std::min<int64_t>(fits_band_rows(widest_row), region_.height());
     for (size_t i = 0; i < images_.size(); ++i) {
-        Part part{images_[i], static_cast<int64_t>(i) * (part_width_ + kGap), {}, {}, {}, {}, {}};
+        Part part{images_[i], static_cast<int64_t>(i) * (part_width_ + kGap), all_finite(*images_[i]), {}, {}, {}, {}, {}};
         part.band.resize(static_cast<size_t>(band_rows_ * images_[i]->input.row_bytes));
         if (shrink_ > 1) {
             part.line.resize(static_cast<size_t>(region_.width()));
@@ -76,13 +82,9 @@ KeyKind ImagePicture::key_kind() const {
 }
 
 std::vector<std::pair<int64_t, int64_t>> ImagePicture::finite_columns() const {
-    // Integers of at most 32 bits, and their means, lie within the extreme
-    // items, whose shown values bound every other's.
-    const Scale s = scale();
-    if (!std::isfinite(s.shown(-2147483648.0)) || !std::isfinite(s.shown(2147483647.0))) return {};
     std::vector<std::pair<int64_t, int64_t>> spans;
     for (const Part& part : parts_) {
-        if (!is_integer_item(part.image->header.bytes_per_pixel)) return {};
+        if (!part.all_finite) return {};  // means of finite values are finite too
         spans.emplace_back(part.first_column, part.first_column + part_width_);
     }
     return spans;
@@ -100,13 +102,16 @@ void ImagePicture::take_row(Part& part, const uint8_t* items) {
                               static_cast<size_t>(n));
         return;
     }
-    fits_items_to_doubles(bytes_per_pixel, items + x0 * item_size, part.line.data(), static_cast<size_t>(n));
+    double* line = part.line.data();
+    fits_items_to_doubles(bytes_per_pixel, items + x0 * item_size, line, static_cast<size_t>(n));
+    const Scale s = part.image->scale;
+    if (s.bscale != 1.0 || s.bzero != 0.0)
+        for (int64_t i = 0; i < n; ++i) line[i] = s.shown(line[i]);
     const size_t p0 = static_cast<size_t>(part.p0);
-    const bool integers = is_integer_item(bytes_per_pixel);
     if (part.wide_sums.empty())
-        add_to_blocks(part.line.data(), n, shrink_, integers, &part.sums[p0], &part.counts[p0]);
+        add_to_blocks(line, n, shrink_, part.all_finite, &part.sums[p0], &part.counts[p0]);
     else
-        add_to_blocks(part.line.data(), n, shrink_, integers, &part.wide_sums[p0], &part.counts[p0]);
+        add_to_blocks(line, n, shrink_, part.all_finite, &part.wide_sums[p0], &part.counts[p0]);
 }
 
 // The means of the blocks into the row; the sums start again.

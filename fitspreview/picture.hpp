@@ -24,8 +24,9 @@ constexpr int64_t kGap = 4;  // NaN (black) picture columns between two images s
 class ImagePicture : public PictureSource {
 public:
     // The region (within every image) of each image, side by side in the
-    // order given; each picture pixel the mean of the finite values among
-    // `shrink` x `shrink` image pixels (NaN when there is none), blocks
+    // order given; each picture pixel the mean of the finite values shown
+    // (BSCALE and BZERO applied) among `shrink` x `shrink` image pixels
+    // (NaN when there is none), blocks
     // counted from the region's first row and column, so that those of the
     // last row and column may be partial. A shrink of 1 shows every pixel as
     // it is.
@@ -33,7 +34,8 @@ public:
 
     int64_t width() const override { return width_; }
     int64_t height() const override { return height_; }
-    Scale scale() const override { return images_.front()->scale; }
+    // A thumbnail's values are means of the values shown, already scaled.
+    Scale scale() const override { return shrink_ > 1 ? Scale{} : images_.front()->scale; }
     KeyKind key_kind() const override;
     std::vector<std::pair<int64_t, int64_t>> finite_columns() const override;
     void rows(int64_t first, int64_t last, bool top_down, int64_t c0, int64_t c1, const RowVisitor& visit) override;
@@ -44,6 +46,7 @@ private:
     struct Part {
         PictureImage* image;
         int64_t first_column;  // of the picture
+        bool all_finite;       // every value shown is finite (integers, scaled within range)
         std::vector<uint8_t> band;
         std::vector<double> line;
         std::vector<double> sums;

@@ -6,8 +6,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 # fitspreview writes PNG through libpng; the interop tests check our files
-# with FITS software written elsewhere.
-scripts/need-packages.sh libpng-dev python3-astropy fitsverify
+# with FITS software written elsewhere; /usr/bin/time measures the peak
+# memory of the programs on an 8192 x 8192 frame.
+scripts/need-packages.sh libpng-dev python3-astropy fitsverify time
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # Each build is a preset of CMakePresets.json, its folder build/<preset>.

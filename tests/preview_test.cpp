@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -552,6 +553,31 @@ TEST(FitsFrame, DataAsMadeInAPlaneAndAValidHeader) {
         EXPECT_NE(header.find("BIASB   =               1042.0 / bias level of channel b (ADU)"), std::string::npos);
         for (size_t card = 0; card < header.size(); card += CARD_LEN)
             for (size_t i = card; i < card + 8; ++i) ASSERT_FALSE(std::islower(header[i])) << header.substr(card, 8);
+    }
+}
+
+// Peak resident memory of the programs on an 8192 x 8192 frame, by
+// /usr/bin/time: a bound, not a timing (sanitizers' shadow memory would
+// swamp it, so only in the optimised build).
+TEST(Memory, PicturesAndFrameOf8192SquareUnder32MiB) {
+    if (FITSQUAD_SANITIZE_BUILD) GTEST_SKIP() << "peak memory is measured in the optimised build";
+    ASSERT_TRUE(test::file_exists("/usr/bin/time")) << "needs /usr/bin/time (Debian package time)";
+    test::TempDir dir;
+    const int64_t kLimitKiB = 32 * 1024;
+    auto peak_kib = [&](const std::string& program, std::vector<std::string> args) {
+        args.insert(args.begin(), {"-f", "%M", "-o", "rss.txt", program});
+        const test::RunResult r = test::run("/usr/bin/time", args, {dir.path()});
+        EXPECT_EQ(r.status, 0) << r.output << r.errors;
+        return std::stoll(test::read_file(dir.file("rss.txt")));
+    };
+    EXPECT_LT(peak_kib(test::programs::FITSFRAME, {"-s", "8192", "8192", "f.fits"}), kLimitKiB);
+    const std::vector<std::vector<std::string>> pictures = {
+        {"-z", "f.fits", "p.png"},         {"-p", "0.5", "99.5", "f.fits", "p.ppm"},
+        {"-s", "8", "-z", "f.fits", "p.png"}, {"-s", "2", "-p", "1", "99", "-f", "asinh", "f.fits", "p.png"},
+        {"-z", "f.fits", "f.fits", "p.png"}};
+    for (const auto& args : pictures) {
+        EXPECT_LT(peak_kib(test::programs::FITSPREVIEW, args), kLimitKiB) << args[0] << " " << args[1];
+        std::remove(dir.file(args.back()).c_str());
     }
 }
 
