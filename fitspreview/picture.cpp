@@ -7,31 +7,42 @@
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Columns wanted that make less than this share of a row (1 / kNarrowShare)
+// are read item by item range rather than as whole rows.
+constexpr int64_t kNarrowShare = 8;
 
 int64_t ceil_div(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
-// Adds the finite values of `line` to the sums and counts of their blocks
-// of `shrink` values, block 0 taking line[0]; `all_finite` when they are
-// known to be, which spares the test of each.
+// Adds the shown values of `raw` to the column sums, and counts the finite
+// ones unless `counts` is null (all are known to be finite).
 template <typename Sum>
-void add_to_blocks(const double* line, int64_t n, int64_t shrink, bool all_finite, Sum* sums, int64_t* counts) {
-    for (int64_t start = 0, block = 0; start < n; start += shrink, ++block) {
-        const int64_t end = std::min(n, start + shrink);
-        Sum sum = 0;
-        int64_t count = 0;
-        if (all_finite) {
-            for (int64_t i = start; i < end; ++i) sum += line[i];
-            count = end - start;
-        } else {
-            for (int64_t i = start; i < end; ++i) {
-                const bool finite = std::fabs(line[i]) <= std::numeric_limits<double>::max();
-                sum += finite ? line[i] : 0.0;
-                count += finite ? 1 : 0;
-            }
-        }
-        sums[block] += sum;
-        counts[block] += count;
+void add_to_columns(const double* raw, int64_t n, const Scale& scale, Sum* sums, int64_t* counts) {
+    if (counts == nullptr) {
+        for (int64_t i = 0; i < n; ++i) sums[i] += scale.shown(raw[i]);
+        return;
     }
+    for (int64_t i = 0; i < n; ++i) {
+        const double v = scale.shown(raw[i]);
+        const bool finite = std::fabs(v) <= std::numeric_limits<double>::max();
+        sums[i] += finite ? v : 0.0;
+        counts[i] += finite ? 1 : 0;
+    }
+}
+
+// The mean of columns [first, end) of the sums, which start again; NaN when
+// they hold no finite value.
+template <typename Sum>
+double block_mean(Sum* sums, int64_t* counts, int64_t first, int64_t end, int64_t rows) {
+    Sum sum = 0;
+    int64_t count = counts == nullptr ? rows * (end - first) : 0;
+    for (int64_t c = first; c < end; ++c) {
+        sum += sums[c];
+        sums[c] = 0;
+        if (counts == nullptr) continue;
+        count += counts[c];
+        counts[c] = 0;
+    }
+    return count > 0 ? static_cast<double>(sum / static_cast<Sum>(count)) : std::numeric_limits<double>::quiet_NaN();
 }
 
 // Integers of at most 32 bits lie within the extreme items, whose shown
@@ -40,6 +51,22 @@ bool all_finite(const PictureImage& image) {
     const Scale s = image.scale;
     return image.header.bytes_per_pixel > 0 && std::isfinite(s.shown(-2147483648.0)) &&
            std::isfinite(s.shown(2147483647.0));
+}
+
+// Whether the sum of a block's shown values may pass the largest double
+// (double items, or items scaled up that far), so that it is kept in
+// extended precision.
+bool needs_wide_sums(const PictureImage& image, int64_t shrink) {
+    double largest_item = std::numeric_limits<double>::max();
+    switch (image.header.bytes_per_pixel) {
+        case 1: largest_item = 255.0; break;
+        case 2: largest_item = 32768.0; break;
+        case 4: largest_item = 2147483648.0; break;
+        case -4: largest_item = std::numeric_limits<float>::max(); break;
+        default: break;
+    }
+    const double largest = std::fabs(image.scale.bscale) * largest_item + std::fabs(image.scale.bzero);
+    return !(largest * static_cast<double>(shrink) * static_cast<double>(shrink) < std::numeric_limits<double>::max());
 }
 
 }  // namespace
@@ -57,11 +84,12 @@ ImagePicture::ImagePicture(const std::vector<PictureImage*>& images, const Regio
         part.band.resize(static_cast<size_t>(band_rows_ * images_[i]->input.row_bytes));
         if (shrink_ > 1) {
             part.line.resize(static_cast<size_t>(region_.width()));
-            if (images_[i]->header.bytes_per_pixel == -8)
-                part.wide_sums.assign(static_cast<size_t>(part_width_), 0.0L);
+            const size_t columns = static_cast<size_t>(region_.width());
+            if (needs_wide_sums(*images_[i], shrink_))
+                part.wide_sums.assign(columns, 0.0L);
             else
-                part.sums.assign(static_cast<size_t>(part_width_), 0.0);
-            part.counts.assign(static_cast<size_t>(part_width_), 0);
+                part.sums.assign(columns, 0.0);
+            if (!part.all_finite) part.counts.assign(columns, 0);
         }
         parts_.push_back(std::move(part));
     }
@@ -91,44 +119,53 @@ std::vector<std::pair<int64_t, int64_t>> ImagePicture::finite_columns() const {
 }
 
 // One image row's items of the wanted columns: as they are into the row at
-// full size, into the blocks' sums for a thumbnail.
+// full size, into the columns' sums for a thumbnail.
 void ImagePicture::take_row(Part& part, const uint8_t* items) {
     const int bytes_per_pixel = part.image->header.bytes_per_pixel;
     const int64_t item_size = part.image->input.item_size;
-    const int64_t x0 = region_.x1 - 1 + part.p0 * shrink_;
-    const int64_t n = std::min(part.p1 * shrink_, region_.width()) - part.p0 * shrink_;
+    const int64_t first = part.p0 * shrink_;  // region column
+    const int64_t n = std::min(part.p1 * shrink_, region_.width()) - first;
+    const uint8_t* wanted = items + (region_.x1 - 1 + first) * item_size;
     if (shrink_ == 1) {
-        fits_items_to_doubles(bytes_per_pixel, items + x0 * item_size, &row_[static_cast<size_t>(part.first_column + part.p0)],
+        fits_items_to_doubles(bytes_per_pixel, wanted, &row_[static_cast<size_t>(part.first_column + part.p0)],
                               static_cast<size_t>(n));
         return;
     }
-    double* line = part.line.data();
-    fits_items_to_doubles(bytes_per_pixel, items + x0 * item_size, line, static_cast<size_t>(n));
-    const Scale s = part.image->scale;
-    if (s.bscale != 1.0 || s.bzero != 0.0)
-        for (int64_t i = 0; i < n; ++i) line[i] = s.shown(line[i]);
-    const size_t p0 = static_cast<size_t>(part.p0);
+    fits_items_to_doubles(bytes_per_pixel, wanted, part.line.data(), static_cast<size_t>(n));
+    int64_t* counts = part.counts.empty() ? nullptr : &part.counts[static_cast<size_t>(first)];
     if (part.wide_sums.empty())
-        add_to_blocks(line, n, shrink_, part.all_finite, &part.sums[p0], &part.counts[p0]);
+        add_to_columns(part.line.data(), n, part.image->scale, &part.sums[static_cast<size_t>(first)], counts);
     else
-        add_to_blocks(line, n, shrink_, part.all_finite, &part.wide_sums[p0], &part.counts[p0]);
+        add_to_columns(part.line.data(), n, part.image->scale, &part.wide_sums[static_cast<size_t>(first)], counts);
+    ++part.rows_taken;
+}
+
+// Image rows first..first + count - 1 into the part's band: whole, or only
+// the items of the columns wanted when they are a small part of each row
+// (the few pixels that zscale samples, say).
+void ImagePicture::read_band(Part& part, int64_t first, int64_t count) {
+    FitsInput& input = part.image->input;
+    const int64_t x0 = region_.x1 - 1 + part.p0 * shrink_;
+    const int64_t n = std::min(part.p1 * shrink_, region_.width()) - part.p0 * shrink_;
+    if (n * input.item_size * kNarrowShare >= input.row_bytes) {
+        input.next_row = first;
+        fits_read_rows(input, part.band.data(), count);
+        return;
+    }
+    for (int64_t k = 0; k < count; ++k)
+        fits_read_row_items(input, first + k, x0, n, &part.band[static_cast<size_t>(k * input.row_bytes + x0 * input.item_size)]);
 }
 
 // The means of the blocks into the row; the sums start again.
 void ImagePicture::put_means(Part& part) {
+    int64_t* counts = part.counts.empty() ? nullptr : part.counts.data();
     for (int64_t p = part.p0; p < part.p1; ++p) {
-        const size_t i = static_cast<size_t>(p);
-        double mean = kNaN;
-        if (part.counts[i] > 0)
-            mean = part.wide_sums.empty() ? part.sums[i] / static_cast<double>(part.counts[i])
-                                          : static_cast<double>(part.wide_sums[i] / part.counts[i]);
-        row_[static_cast<size_t>(part.first_column + p)] = mean;
-        if (part.wide_sums.empty())
-            part.sums[i] = 0.0;
-        else
-            part.wide_sums[i] = 0.0L;
-        part.counts[i] = 0;
+        const int64_t first = p * shrink_, end = std::min(first + shrink_, region_.width());
+        row_[static_cast<size_t>(part.first_column + p)] =
+            part.wide_sums.empty() ? block_mean(part.sums.data(), counts, first, end, part.rows_taken)
+                                   : block_mean(part.wide_sums.data(), counts, first, end, part.rows_taken);
     }
+    part.rows_taken = 0;
 }
 
 void ImagePicture::rows(int64_t first, int64_t last, bool top_down, int64_t c0, int64_t c1, const RowVisitor& visit) {
@@ -148,10 +185,7 @@ void ImagePicture::rows(int64_t first, int64_t last, bool top_down, int64_t c0, 
     for (int64_t done = 0; done < hi - lo; done += band_rows_) {
         const int64_t count = std::min(band_rows_, hi - lo - done);
         const int64_t band_first = top_down ? hi - done - count : lo + done;
-        for (Part* part : wanted) {
-            part->image->input.next_row = region_.y1 - 1 + band_first;
-            fits_read_rows(part->image->input, part->band.data(), count);
-        }
+        for (Part* part : wanted) read_band(*part, region_.y1 - 1 + band_first, count);
         for (int64_t k = 0; k < count; ++k) {
             const int64_t in_band = top_down ? count - 1 - k : k;
             const int64_t y = band_first + in_band;  // image row from the region's first

@@ -42,7 +42,8 @@ public:
 
 private:
     // One image's part of a row: its items, and for a thumbnail the sums
-    // and counts of the finite values of its blocks.
+    // and counts of the finite values of each region column over the rows
+    // of the block row taken so far.
     struct Part {
         PictureImage* image;
         int64_t first_column;  // of the picture
@@ -50,10 +51,12 @@ private:
         std::vector<uint8_t> band;
         std::vector<double> line;
         std::vector<double> sums;
-        std::vector<long double> wide_sums;  // for double items, whose sum may pass the largest double
-        std::vector<int64_t> counts;
+        std::vector<long double> wide_sums;  // instead, when a sum may pass the largest double
+        std::vector<int64_t> counts;         // unless all_finite
+        int64_t rows_taken = 0;
         int64_t p0 = 0, p1 = 0;  // picture columns of the part wanted, from its first
     };
+    void read_band(Part& part, int64_t first, int64_t count);
     void take_row(Part& part, const uint8_t* items);
     void put_means(Part& part);
 

@@ -230,6 +230,33 @@ TEST(GreyMap, CurvesGiveTheRoundedCurve) {
     EXPECT_EQ(GreyMap(Cuts{-1, 1}, Curve::asinh, Scale{}).level(kInf), 255);
 }
 
+// The library's reads of a few items of a row (zscale's samples): the items
+// fits_read_rows gives for the whole row, zero where the file ends.
+TEST(RowItems, ArePartsOfTheRowsRead) {
+    test::TempDir dir;
+    std::vector<double> values;
+    for (int i = 0; i < 7 * 500; ++i) values.push_back(i % 3000 - 1500);
+    std::string bytes = test::fits_file(16, 7, 500, values);
+    bytes.resize(FITS_BLOCK + 2 * (7 * 400 + 3));  // the file ends in row 400, after 3 items
+    test::write_file(dir.file("cut.fits"), bytes);
+    FitsHeader header;
+    FitsInput input;
+    test::captured_stdout([&] { ASSERT_EQ(fits_open_image(dir.file("cut.fits").c_str(), header, input), 0); });
+    fits_free_header(header);
+    std::vector<uint8_t> row(14), part(16);
+    for (const int64_t y : {0, 1, 250, 399, 400, 401, 499}) {
+        input.next_row = y;
+        fits_read_rows(input, row.data(), 1);
+        EXPECT_EQ(std::count(row.begin() + 6, row.end(), 0) == 8, y >= 400) << y;  // what the file holds of the row
+        for (const auto& [first, count] : {std::pair<int64_t, int64_t>{0, 7}, {2, 1}, {1, 4}, {6, 1}}) {
+            std::fill(part.begin(), part.end(), 0xAA);
+            fits_read_row_items(input, y, first, count, part.data());
+            EXPECT_TRUE(std::equal(part.begin(), part.begin() + 2 * count, row.begin() + 2 * first)) << y << " " << first;
+            EXPECT_EQ(part[static_cast<size_t>(2 * count)], 0xAA) << "beyond the items asked for";
+        }
+    }
+}
+
 // A 4 x 2 image of BITPIX 16 with BZERO: the picture's bytes, and the cuts told
 // with BZERO applied.
 TEST(FitsPreview, WritesTheStretchedPicture) {
