@@ -226,4 +226,10 @@ fi
 
 echo "hyperfine: $runs runs after 1 warm-up, fresh input copies synced to the disk before every run; seconds"
 "$python" "$root/bench/summary.py" "$work/results" | tee "$work/results/table.md"
+
+# The picture bench (bench/pictures.sh) on the same 8192 frame, when it is
+# among the frames or BENCH_PICTURES=1 asks for it.
+if [[ " ${frames[*]} " == *" i16_8192 "* || ${BENCH_PICTURES:-0} = 1 ]]; then
+    BENCH_SRC="$src" BENCH_DIR="$work" BENCH_RUNS="$runs" "$root/bench/pictures.sh" || failed=1
+fi
 exit $failed

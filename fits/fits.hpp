@@ -311,3 +311,10 @@ int fits_finish_file(FitsFileOutput& out, const char* write_failed_line);
 // Replaces file_name with `size` bytes at once, as the three calls above do.
 int fits_replace_file(const char* file_name, const void* bytes, std::size_t size,
                       const char* write_failed_line);
+
+// Reads `count` items of row `row` (from 0) of an opened image, from item
+// `first` of the row on, as raw items into `items`, without reading the rest
+// of the row and without moving the stream (next_row): a few pixels of many
+// rows. The items must lie within the row. Items the file does not hold read
+// as zero, as with fits_read_rows.
+void fits_read_row_items(const FitsInput& input, int64_t row, int64_t first, int64_t count, uint8_t* items);

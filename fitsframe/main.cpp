@@ -3,18 +3,19 @@
 // and each channel has its own bias level and read noise. On top lie a sky
 // level with a gentle gradient, stars, a few hot columns, and one bad box of
 // saturated pixels that only channel b shows. The frame is BITPIX 16 with
-// BZERO 32768 (unsigned 16-bit values), and the same seed gives the same file.
+// BZERO 32768 (unsigned 16-bit values), and the same seed gives the same
+// file. It is generated and written band by band of rows.
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
+#include <vector>
 
 #include "channels.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
+#include "frame.hpp"
 
 namespace {
 
@@ -29,36 +30,10 @@ constexpr const char* USAGE =
     "  -s WIDTH HEIGHT   frame size, 64 to 8192 each (default 2048 2048)\n"
     "  --seed N          random seed (default 1)\n";
 
-constexpr double kBias[channels::COUNT] = {1010.0, 1042.0, 987.0, 1023.0};  // ADU
-constexpr double kReadNoise[channels::COUNT] = {4.5, 6.0, 5.2, 4.8};         // ADU rms
-constexpr double kSky = 350.0;
-constexpr double kSaturated = 65535.0;
-constexpr double kZero = 32768.0;  // BZERO: stored item = value - 32768
-constexpr int kHotColumns = 3;
-constexpr int kBadChannel = 1;  // channel b
+constexpr int kItemBytes = 2;               // BITPIX 16
+constexpr int64_t kBandValues = 1 << 19;    // values generated at a time (2 MiB of floats)
 
-ImagePlane plane;
-
-struct Frame {
-    int32_t width = 2048;
-    int32_t height = 2048;
-    uint32_t seed = 1;
-    std::string file;
-};
-
-// The bad box in channel b's own columns and rows, counted from 1 as
-// boxpatch takes them.
-struct ChannelBox {
-    int32_t x1, x2, y1, y2;
-};
-
-ChannelBox bad_box(const Frame& frame) {
-    const int32_t channel_width = channels::columns_of(kBadChannel, frame.width);
-    const int32_t x1 = channel_width * 3 / 10, y1 = frame.height * 6 / 10;
-    return ChannelBox{x1, x1 + std::max(1, channel_width / 40), y1, y1 + std::max(1, frame.height / 25)};
-}
-
-bool parse(int argc, char** argv, Frame& frame) {
+bool parse(int argc, char** argv, FrameSpec& frame, std::string& file) {
     auto number = [](const char* text, long low, long high, long& value) {
         char* end = nullptr;
         value = std::strtol(text, &end, 10);
@@ -83,7 +58,7 @@ bool parse(int argc, char** argv, Frame& frame) {
             frame.seed = static_cast<uint32_t>(a);
             i += 1;
         } else {
-            frame.file = argv[i];
+            file = argv[i];
             ++files;
         }
     }
@@ -94,94 +69,73 @@ bool parse(int argc, char** argv, Frame& frame) {
     return true;
 }
 
-void add_stars(const Frame& frame, std::mt19937& random) {
-    std::uniform_real_distribution<double> along_x(0.0, frame.width), along_y(0.0, frame.height);
-    std::exponential_distribution<double> brightness(1.0 / 4000.0);
-    const double sigma = 1.8;  // seeing, in pixels
-    const int stars = frame.width * frame.height / 40000 + 10;
-    for (int s = 0; s < stars; ++s) {
-        const double cx = along_x(random), cy = along_y(random);
-        const double peak = 200.0 + brightness(random);
-        const int32_t reach = 8;
-        for (int32_t x = std::max<int32_t>(0, cx - reach); x < std::min<int32_t>(frame.width, cx + reach); ++x)
-            for (int32_t y = std::max<int32_t>(0, cy - reach); y < std::min<int32_t>(frame.height, cy + reach); ++y) {
-                const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
-                plane[x][y] += static_cast<float>(peak * std::exp(-r2 / (2 * sigma * sigma)));
-            }
-    }
-}
-
-void fill_frame(const Frame& frame, const ChannelBox& box) {
-    std::mt19937 random(frame.seed);
-    for (int32_t x = 0; x < frame.width; ++x)
-        for (int32_t y = 0; y < frame.height; ++y)
-            plane[x][y] = static_cast<float>(kSky * (1.0 + 0.15 * y / frame.height + 0.05 * x / frame.width));
-    add_stars(frame, random);
-
-    // Photon noise on the light, then each channel's bias and read noise.
-    std::normal_distribution<double> unit(0.0, 1.0);
-    for (int32_t x = 0; x < frame.width; ++x) {
-        const int c = x % channels::COUNT;
-        for (int32_t y = 0; y < frame.height; ++y) {
-            const double light = plane[x][y];
-            plane[x][y] = static_cast<float>(light + std::sqrt(light) * unit(random) + kBias[c] +
-                                             kReadNoise[c] * unit(random));
-        }
-    }
-    // Hot columns, kept away from the bad box and its neighbours.
-    std::uniform_int_distribution<int32_t> column(0, frame.width - 1);
-    for (int h = 0; h < kHotColumns; ++h) {
-        int32_t x = column(random);
-        if (x % channels::COUNT == kBadChannel) x = (x + 1) % frame.width;
-        for (int32_t y = frame.height / 5; y < frame.height; ++y) plane[x][y] += 3000.0f;
-    }
-    for (int32_t k = box.x1 - 1; k < box.x2; ++k)
-        for (int32_t y = box.y1 - 1; y < box.y2; ++y)
-            plane[channels::image_column(kBadChannel, k)][y] = static_cast<float>(kSaturated);
-
-    // Whole numbers in 0..65535, stored less BZERO.
-    for (int32_t x = 0; x < frame.width; ++x)
-        for (int32_t y = 0; y < frame.height; ++y)
-            plane[x][y] = static_cast<float>(std::clamp(std::round(plane[x][y]), 0.0f, 65535.0f) - kZero);
-}
-
-bool write_frame(const Frame& frame) {
-    FitsHeader header;
+// The frame's header: the standard cards, BSCALE and BZERO with an
+// upper-case exponent as the FITS standard asks, and what the frame is.
+bool make_header(const FrameSpec& frame, FitsHeader& header) {
     header.bitpix = 16;
     header.naxis1 = static_cast<int16_t>(frame.width);
     header.naxis2 = static_cast<int16_t>(frame.height);
     header.npixels = static_cast<int64_t>(frame.width) * frame.height;
     header.bscale = 1.0;
-    header.bzero = kZero;
+    header.bzero = 32768.0;
     if (fits_make_header(header) == nullptr) return false;
+    fits_set_card("BSCALE", "1.000000000000E+00", "VALUE= DATA*BSCALE+BZERO", header);
+    fits_set_card("BZERO", "3.276800000000E+04", " ", header);
     char seed[16];
     std::snprintf(seed, sizeof seed, "%u", frame.seed);
     fits_insert_card("OBJECT", "'synthetic frame'", "made by fitsframe", header);
     fits_insert_card("NAMPS", "4", "readout channels; column x is channel x mod 4", header);
     fits_insert_card("SEED", seed, "random seed of the frame", header);
     for (int c = 0; c < channels::COUNT; ++c) {
+        const char letter = channels::LETTERS[c];
         char key[16], value[32], comment[48];
-        std::snprintf(key, sizeof key, "BIAS%c", channels::LETTERS[c]);
-        std::snprintf(value, sizeof value, "%.1f", kBias[c]);
-        std::snprintf(comment, sizeof comment, "bias level of channel %c (ADU)", channels::LETTERS[c]);
+        std::snprintf(key, sizeof key, "BIAS%c", letter - 'a' + 'A');
+        std::snprintf(value, sizeof value, "%.1f", channel_bias(c));
+        std::snprintf(comment, sizeof comment, "bias level of channel %c (ADU)", letter);
         fits_insert_card(key, value, comment, header);
     }
-    const int result = fits_write(frame.file.c_str(), header, plane);
+    return true;
+}
+
+// Generates the frame band by band and writes each band as it comes.
+bool write_frame(const FrameSpec& frame, const std::string& file) {
+    FitsHeader header;
+    if (!make_header(frame, header)) return false;
+    FitsOutput out;
+    fits_create_image(file.c_str(), header, out, FitsTail::none);
     fits_free_header(header);
-    return result == 0;
+    if (!out.failure.empty()) return fits_finish_image(out) == 0;  // no frame is made for a file that cannot be
+
+    FrameGenerator generator(frame);
+    const int32_t band_rows = static_cast<int32_t>(std::max<int64_t>(1, kBandValues / frame.width));
+    std::vector<float> columns, row(static_cast<size_t>(frame.width));
+    std::vector<uint8_t> items;
+    for (int32_t first = 0; first < frame.height && out.failure.empty(); first += band_rows) {
+        const int32_t count = std::min(band_rows, frame.height - first);
+        generator.band(first, count, columns);
+        items.resize(static_cast<size_t>(count) * frame.width * kItemBytes);
+        for (int32_t y = 0; y < count; ++y) {
+            for (int32_t x = 0; x < frame.width; ++x)
+                row[static_cast<size_t>(x)] = columns[static_cast<size_t>(x) * count + y];
+            fits_floats_to_items(kItemBytes, row.data(), &items[static_cast<size_t>(y) * frame.width * kItemBytes],
+                                 row.size());
+        }
+        fits_write_rows(out, items.data(), static_cast<int64_t>(items.size()));
+    }
+    return fits_finish_image(out) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (cli::answered_without_files(argc, argv, "fitsframe", USAGE, cli::PromptEnd::line_end)) return 0;
-    Frame frame;
-    if (!parse(argc, argv, frame)) return 1;
+    FrameSpec frame;
+    std::string file;
+    if (!parse(argc, argv, frame, file)) return 1;
+    if (!write_frame(frame, file)) return 1;
     const ChannelBox box = bad_box(frame);
-    fill_frame(frame, box);
-    if (!write_frame(frame)) return 1;
-    std::printf("%s: %d x %d pixels, BITPIX 16, BZERO 32768, seed %u\n", frame.file.c_str(), frame.width,
-                frame.height, frame.seed);
+    std::printf("%s: %d x %d pixels, BITPIX 16, BZERO 32768, seed %u\n", file.c_str(), frame.width, frame.height,
+                frame.seed);
     std::printf("bad box in channel b, repaired by: boxpatch -b %d %d %d %d\n", box.x1, box.x2, box.y1, box.y2);
     return 0;
 }

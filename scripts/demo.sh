@@ -2,7 +2,8 @@
 # The main job on a generated sample: builds the programs, makes a synthetic
 # raw frame of the four-channel detector with a bad box in channel b, splits
 # it into its channel files, repairs the box in channel b, merges the frame
-# back together and writes before/after pictures (PNG).
+# back together and writes before/after pictures (PNG) and a thumbnail of the
+# whole frame.
 #   scripts/demo.sh [output folder]      (default: build/demo-output)
 # The programs are those of the release build (built first), or those in the
 # folder FITSQUAD_BIN names, e.g. installed ones:
@@ -45,7 +46,7 @@ mkdir -p "$out"
 cd "$out"
 touch "$marker"
 rm -f frame.fits frame.[abcd].fits frame-original.fits frame-original.b.fits \
-    before.png after.png channel-b-before.png channel-b-after.png box-before-after.png
+    before.png after.png channel-b-before.png channel-b-after.png box-before-after.png thumbnail.png
 stretch=(-z)  # zscale, as image viewers show a raw frame
 
 echo "== a synthetic frame"
@@ -54,6 +55,9 @@ echo "$made"
 limits=$(sed -n 's/.*boxpatch -b //p' <<<"$made")
 cp frame.fits frame-original.fits
 "$fitspreview" "${stretch[@]}" frame.fits before.png
+# A thumbnail of the whole frame: each pixel the mean of 4 x 4, on the asinh
+# curve; the hot columns and the bad box are plain to see.
+"$fitspreview" "${stretch[@]}" -s 4 -f asinh frame.fits thumbnail.png
 
 echo "== quadsplit: the four channel files"
 "$quadsplit" frame.fits
@@ -83,6 +87,7 @@ echo "  frame-original.b.fits  its channel b file before the repair"
 echo "  frame.[abcd].fits      its channel files (b repaired)"
 echo "  frame.fits             the frame rebuilt from them"
 echo "  before.png after.png   the whole frame before and after (zscale)"
+echo "  thumbnail.png          the frame as generated, shrunk 4 times (means of 4 x 4, asinh curve)"
 echo "  channel-b-before.png channel-b-after.png   channel b before and after"
 echo "  box-before-after.png   the bad box in channel b: before on the left, after on the right"
 echo "Open them in any browser or picture viewer, e.g.: xdg-open $(pwd)/box-before-after.png"

@@ -6,9 +6,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 # fitspreview writes PNG through libpng; the interop tests check our files
-# with FITS software written elsewhere; the file-system tests make XFS file
-# systems and make system calls fail under the programs with strace.
-scripts/need-packages.sh libpng-dev python3-astropy fitsverify xfsprogs strace
+# with FITS software written elsewhere; /usr/bin/time measures the peak
+# memory of the programs on an 8192 x 8192 frame; the file-system tests make
+# XFS file systems and make system calls fail under the programs with strace.
+scripts/need-packages.sh libpng-dev python3-astropy fitsverify time xfsprogs strace
 
 jobs=$(nproc 2>/dev/null || echo 2)
 # Each build is a preset of CMakePresets.json, its folder build/<preset>.

@@ -105,11 +105,20 @@ def encode(values, dtype):
     return ints.astype(dtype)
 
 
-def to_plane(raw):
-    """The single-precision values that fitspreview's image plane holds for
-    raw items."""
-    with np.errstate(over="ignore"):
-        return raw.astype(np.float32)
+def shown(source):
+    """The values fitspreview shows for a file's raw items: in double
+    precision, BSCALE and BZERO applied wherever they stand in the header."""
+    return source.data.astype(np.float64) * source.header.get("BSCALE", 1.0) + source.header.get("BZERO", 0.0)
+
+
+def read_ppm(path):
+    """A grey PPM picture's levels, row 0 at the bottom as in the image."""
+    with open(path, "rb") as f:
+        magic, width, height, maximum = f.readline(), *map(int, f.readline().split()), f.readline()
+        assert magic == b"P6\n" and maximum == b"255\n", path
+        levels = np.frombuffer(f.read(), np.uint8).reshape(height, width, 3)
+    assert (levels == levels[:, :, :1]).all(), f"{path} is not grey"
+    return levels[::-1, :, 0]
 
 
 def same_bits(actual, expected):

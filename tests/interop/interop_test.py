@@ -2,8 +2,9 @@
 written by astropy and the files shipped with astropy's own tests go
 through quadsplit, boxpatch and quadmerge, and every file written is read
 back with astropy (raw item values, BSCALE and BZERO not applied) and
-checked with fitsverify. fitspreview's zscale cuts are compared with
-astropy's ZScaleInterval.
+checked with fitsverify, as are fitsframe's frame and the demo's files.
+fitspreview's cuts, tone curves and thumbnails are compared with astropy's
+visualization module and numpy.
 
 Run: interop_test.py QUADSPLIT QUADMERGE BOXPATCH FITSPREVIEW FITSFRAME [unittest arguments]
 """
@@ -13,12 +14,15 @@ import os
 import re
 import shutil
 import sys
+import subprocess
 import tempfile
 import unittest
+import warnings
 
 from fitscheck import (CHANNELS, MAX_AXIS, READ_FAILED, Primary, Programs, channel_names, encode,
-                       fits, fitsverify, np, run, same_bits, to_plane)
-from astropy.visualization import ZScaleInterval
+                       fits, fitsverify, np, read_ppm, run, same_bits, shown)
+from astropy.visualization import (AsinhStretch, AsymmetricPercentileInterval, LinearStretch, LogStretch,
+                                   SqrtStretch, ZScaleInterval)
 
 NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS"
 CHANNEL_KEY = "ZPREMPCH"
@@ -412,48 +416,224 @@ def _sky_float32_gaps(rng, width, height):
     return fits.PrimaryHDU(data)
 
 
-# Images written by astropy for the zscale comparison.
+class ScaleInLaterBlock:
+    """An image whose BSCALE and BZERO cards stand in its second header
+    block, after 40 COMMENT cards, as in files from some other projects."""
+
+    def __init__(self, hdu):
+        self.hdu = hdu
+
+    def writeto(self, path):
+        self.hdu.writeto(path)
+        with open(path, "rb") as f:
+            raw = f.read()
+        header_end = len(self.hdu.header.tostring())
+        cards = [raw[i:i + 80] for i in range(0, header_end, 80)]
+        end = next(i for i, card in enumerate(cards) if card.startswith(b"END "))
+        scale = [c for c in cards[:end] if c[:8] in (b"BSCALE  ", b"BZERO   ")]
+        rest = [c for c in cards[:end] if c not in scale]
+        comment = b"COMMENT   notes of a pipeline that come before the scaling cards".ljust(80)
+        cards = rest + [comment] * 40 + scale + [cards[end]]
+        header = b"".join(cards).ljust((len(cards) + 35) // 36 * 2880, b" ")
+        with open(path, "wb") as f:
+            f.write(header + raw[header_end:])
+
+
+# Images written by astropy for the comparisons of cuts and pictures.
 SKY_INPUTS = {
     "u16_bzero_300x200": lambda rng: fits.PrimaryHDU(np.clip(_sky(rng, 300, 200), 0, 65535).astype(np.uint16)),
     "i16_scaled_257x131": lambda rng: _sky_scaled16(rng, 257, 131),
     "f32_nan_211x173": lambda rng: _sky_float32_gaps(rng, 211, 173),
     "u8_190x150": lambda rng: fits.PrimaryHDU(np.clip((_sky(rng, 190, 150) - 900.0) / 8.0, 0, 255).astype(np.uint8)),
+    "f64_163x149": lambda rng: fits.PrimaryHDU(_sky(rng, 163, 149) / 7.0),
+    "u16_scale_in_block_2_230x170": lambda rng: ScaleInLaterBlock(
+        fits.PrimaryHDU(np.clip(_sky(rng, 230, 170), 0, 65535).astype(np.uint16))),
 }
 CUTS_LINE = re.compile(r"black at (\S+), white at (\S+)\n$")
 
 
-class Zscale(InteropCase):
-    """fitspreview -z prints its cuts with BSCALE and BZERO applied; astropy's
-    ZScaleInterval is given the values the program's plane holds (the raw
-    items as single precision) and its cuts are scaled the same way. They
-    agree within 1% of the image's range of finite values."""
+def printed_cuts(output):
+    return [float(v) for v in CUTS_LINE.search(output).groups()]
 
-    def assert_cuts_agree(self, name):
-        status, output = run(Programs.fitspreview, ["-z", name, "z.png"], self.folder)
+
+class PictureCase(InteropCase):
+    def images(self, shipped=False):
+        """(case, make): the demo frame and the images of SKY_INPUTS, and with
+        `shipped` the two-axis images shipped with astropy's tests; make()
+        writes the image into the current folder and gives its name."""
+        def frame():
+            status, output = run(Programs.fitsframe, ["frame.fits"], self.folder)
+            self.assertEqual(status, 0, output)
+            self.assertEqual(Primary(self.path("frame.fits")).data.shape, (2048, 2048))
+            return "frame.fits"
+
+        def written(make):
+            make(np.random.default_rng(7)).writeto(self.path("img.fits"))
+            return "img.fits"
+
+        def copied(path):
+            shutil.copyfile(path, self.path("img.fits"))
+            return "img.fits"
+
+        cases = [("demo frame", frame)]
+        cases += [(case, lambda make=make: written(make)) for case, make in SKY_INPUTS.items()]
+        if shipped:
+            cases += [(os.path.basename(p), lambda p=p: copied(p)) for p in astropy_test_files()
+                      if expected_refusal(primary_header(p)) is None]
+        return cases
+
+    def picture(self, args, name="p.ppm"):
+        """Runs fitspreview; gives its cuts and the picture's grey levels."""
+        status, output = run(Programs.fitspreview, [*args, name], self.folder)
         self.assertEqual(status, 0, output)
-        ours = [float(v) for v in CUTS_LINE.search(output).groups()]
-        source = Primary(self.path(name))
-        scale, zero = source.header.get("BSCALE", 1.0), source.header.get("BZERO", 0.0)
-        plane = to_plane(source.data)
-        theirs = [float(v) * scale + zero for v in ZScaleInterval().get_limits(plane)]
-        finite = plane[np.isfinite(plane)].astype(np.float64) * scale + zero
+        return printed_cuts(output), read_ppm(self.path(name))
+
+
+class Zscale(PictureCase):
+    """fitspreview -z prints its cuts with BSCALE and BZERO applied; astropy's
+    ZScaleInterval is given the values the program shows (the raw items in
+    double precision, scaled). They agree within 1% of the image's range of
+    finite values."""
+
+    def assert_cuts_agree(self, ours, values):
+        theirs = ZScaleInterval().get_limits(values)
+        finite = values[np.isfinite(values)]
         tolerance = 0.01 * (finite.max() - finite.min())
         self.assertLess(finite.min(), theirs[0], "the cuts are the image's range: nothing compared")
         for what, a, b in zip(("black", "white"), ours, theirs):
             self.assertLessEqual(abs(a - b), tolerance, f"{what}: fitspreview {a}, astropy {b}")
 
-    def test_demo_frame(self):
-        with self.fresh_folder():
-            status, output = run(Programs.fitsframe, ["frame.fits"], self.folder)
-            self.assertEqual(status, 0, output)
-            self.assertEqual(Primary(self.path("frame.fits")).data.shape, (2048, 2048))
-            self.assert_cuts_agree("frame.fits")
-
-    def test_astropy_images(self):
-        for case, make in SKY_INPUTS.items():
+    def test_demo_frame_and_astropy_images(self):
+        for case, make in self.images():
             with self.subTest(case=case), self.fresh_folder():
-                make(np.random.default_rng(7)).writeto(self.path("img.fits"))
-                self.assert_cuts_agree("img.fits")
+                name = make()
+                ours, _ = self.picture(["-z", name])
+                self.assert_cuts_agree(ours, shown(Primary(self.path(name))))
+
+
+def block_means(values, n):
+    """Each n x n block's mean of its finite values (NaN when none), blocks
+    from row and column 0, partial at the far edges."""
+    height, width = values.shape
+    padded = np.full((-(-height // n) * n, -(-width // n) * n), np.nan)
+    padded[:height, :width] = np.where(np.isfinite(values), values, np.nan)
+    blocks = padded.reshape(padded.shape[0] // n, n, padded.shape[1] // n, n)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # blocks without a finite value
+        return np.nanmean(blocks, axis=(1, 3))
+
+
+def grey_levels(values, black, white, stretch=LinearStretch()):
+    """Grey levels as fitspreview defines them, by astropy: the values
+    scaled from the cuts to 0..1 and clipped, the stretch, then 255 times it
+    rounded; NaN black. Cuts that are equal make the values above them
+    white and the rest black."""
+    if white == black:
+        return np.where(values > black, 255, 0)
+    scaled = np.clip((values - black) / (white - black), 0.0, 1.0)
+    levels = np.floor(stretch(scaled) * 255.0 + 0.5)
+    return np.where(np.isnan(values), 0, levels)
+
+
+class Thumbnails(PictureCase):
+    """fitspreview -s N against numpy's block means: the printed cuts (range
+    and percentiles of the means; zscale within 1% of astropy's zscale of
+    them) and, for the cuts numpy finds alike, every grey level, on images
+    with partial blocks at the right and top and blocks without any finite
+    value."""
+
+    def assert_thumbnail(self, args, means):
+        finite = means[np.isfinite(means)]
+        cuts, levels = self.picture(args)
+        self.assertEqual(levels.shape, means.shape)
+        if "-z" in args:
+            for a, b in zip(cuts, ZScaleInterval().get_limits(means)):
+                self.assertLessEqual(abs(a - b), 0.01 * (finite.max() - finite.min()) + 1e-9 * abs(b), args)
+            return
+        if "-p" in args:
+            expected = np.percentile(finite, [float(args[args.index("-p") + 1]), float(args[args.index("-p") + 2])])
+        else:
+            expected = [finite.min(), finite.max()]
+        np.testing.assert_allclose(cuts, expected, rtol=1e-5, err_msg=str(args))
+        differ = np.abs(levels.astype(int) - grey_levels(means, *expected))
+        self.assertLessEqual(differ.max(), 1, args)
+        self.assertLessEqual(np.count_nonzero(differ), 0.001 * differ.size, args)
+
+    def test_block_means(self):
+        for case, make in self.images(shipped=True):
+            with self.subTest(case=case), self.fresh_folder():
+                name = make()
+                values = shown(Primary(self.path(name)))
+                for n in (2, 5, 16):
+                    self.assert_thumbnail(["-s", str(n), name], block_means(values, n))
+                self.assert_thumbnail(["-s", "3", "-p", "1", "99", name], block_means(values, 3))
+                self.assert_thumbnail(["-s", "4", "-z", name], block_means(values, 4))
+                # A region of the image and of a second one beside it, 4 black
+                # columns between them.
+                height, width = values.shape
+                region = (7, width - 3, 2, height // 2)
+                part = block_means(values[region[2] - 1:region[3], region[0] - 1:region[1]], 3)
+                two = np.hstack([part, np.full((part.shape[0], 4), np.nan), part])
+                self.assert_thumbnail(["-s", "3", "-r", *map(str, region), name, name], two)
+
+    def test_all_nan_blocks_are_black(self):
+        with self.fresh_folder():
+            data = np.arange(11 * 9, dtype=np.float32).reshape(9, 11)
+            data[:4, :4] = np.nan  # a whole block of 4 x 4
+            data[8, 8:] = np.inf   # the top right block holds infinities only
+            fits.PrimaryHDU(data).writeto(self.path("img.fits"))
+            means = block_means(data.astype(np.float64), 4)
+            self.assertTrue(np.isnan(means[0, 0]) and np.isnan(means[2, 2]))
+            self.assert_thumbnail(["-s", "4", "img.fits"], means)
+
+
+class ToneCurves(PictureCase):
+    """fitspreview -p 0.5 99.5 -f CURVE against astropy's
+    AsymmetricPercentileInterval(0.5, 99.5) and its stretches with their
+    defaults: the same cuts, no grey level more than 1 apart and at most
+    0.1% of them different."""
+
+    CURVES = {"linear": LinearStretch(), "sqrt": SqrtStretch(), "log": LogStretch(), "asinh": AsinhStretch()}
+
+    def test_stretches(self):
+        for case, make in self.images(shipped=True):
+            with self.subTest(case=case), self.fresh_folder():
+                name = make()
+                values = shown(Primary(self.path(name)))
+                black, white = AsymmetricPercentileInterval(0.5, 99.5).get_limits(values)
+                for curve, stretch in self.CURVES.items():
+                    cuts, levels = self.picture(["-p", "0.5", "99.5", "-f", curve, name])
+                    np.testing.assert_allclose(cuts, [black, white], rtol=1e-5, err_msg=curve)
+                    differ = np.abs(levels.astype(int) - grey_levels(values, black, white, stretch))
+                    self.assertLessEqual(differ.max(), 1, curve)
+                    self.assertLessEqual(np.count_nonzero(differ), 0.001 * differ.size, curve)
+
+
+class ValidFrames(InteropCase):
+    """fitsverify finds neither error nor warning in fitsframe's frames, nor
+    in the files the demo writes (frame, channel files, patched and merged)."""
+
+    def test_frames(self):
+        for args in ([], ["-s", "333", "77", "--seed", "5"]):
+            with self.subTest(args=args), self.fresh_folder():
+                self.assertEqual(run(Programs.fitsframe, [*args, "frame.fits"], self.folder)[0], 0)
+                self.assertEqual(fitsverify(self.path("frame.fits")), ([], []))
+
+    def test_demo_files(self):
+        with self.fresh_folder():
+            programs = os.path.join(self.folder, "bin")
+            os.mkdir(programs)
+            for name in ("quadsplit", "quadmerge", "boxpatch", "fitspreview", "fitsframe"):
+                os.symlink(getattr(Programs, name), os.path.join(programs, name))
+            demo = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "demo.sh")
+            out = os.path.join(self.folder, "demo")
+            done = subprocess.run([demo, out], env={**os.environ, "FITSQUAD_BIN": programs}, capture_output=True,
+                                  text=True, timeout=300)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            files = sorted(glob.glob(os.path.join(out, "*.fits")))
+            self.assertGreaterEqual(len(files), 7, files)
+            for path in files:
+                self.assertEqual(fitsverify(path), ([], []), path)
 
 
 if __name__ == "__main__":
