@@ -17,7 +17,7 @@
 # a broken property ends that target with status 1 and keeps the input as
 # build/fuzz/artifacts/<target>-crash-... (or -timeout-...): copy it into
 # fuzz/regressions/<target>/, where every test run replays it, and fix the
-# fault. Logs: build/fuzz/logs/<target>.log.
+# fault. Logs: build/fuzz/logs/{short,long,merge}/<target>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,7 +34,7 @@ cmake --build --preset fuzz -j 2 >/dev/null
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-mkdir -p build/fuzz/logs build/fuzz/artifacts
+mkdir -p "build/fuzz/logs/$mode" build/fuzz/artifacts
 
 # Slowest first, so that two at a time finish close together.
 targets=(reader stream cards boxpatch_args)
@@ -45,7 +45,7 @@ seeds() { [ "$1" = stream ] && echo reader || echo "$1"; }
 
 # fuzz_one TARGET: one run of the target; prints its figures.
 fuzz_one() {
-    local target=$1 log=build/fuzz/logs/$1.log status=0
+    local target=$1 log=build/fuzz/logs/$mode/$1.log status=0
     local inputs=("fuzz/corpus/$target")
     [ -d "fuzz/regressions/$target" ] && inputs+=("fuzz/regressions/$target")
     mkdir -p "build/fuzz/corpus/$target"
@@ -65,7 +65,7 @@ fuzz_one() {
     fi
     echo "fuzz: $target: $runs runs in ${secs:-?} s (${cpu} s of CPU)," \
          "$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+/[0-9]+[a-zA-Z]+' <<<"$last")," \
-         "$(ls "build/fuzz/corpus/$target" | wc -l) inputs found, no failure"
+         "$(ls "build/fuzz/corpus/$target" | wc -l) inputs in build/fuzz/corpus/$target, no failure"
 }
 
 # merge_one TARGET: the kept corpus made anew from the seeds, itself and
@@ -76,11 +76,11 @@ merge_one() {
     mkdir -p "$merged" "build/fuzz/corpus/$target" "fuzz/corpus/$target"
     build/fuzz/fuzz/"$target"_fuzzer -merge=1 -max_len="$(max_len "$target")" -timeout=20 -close_fd_mask=1 \
         "$merged" "build/fuzz/seeds/$(seeds "$target")" "fuzz/corpus/$target" "build/fuzz/corpus/$target" \
-        >"build/fuzz/logs/$target-merge.log" 2>&1
+        >"build/fuzz/logs/merge/$target.log" 2>&1
     rm -rf "fuzz/corpus/$target"
     mv "$merged" "fuzz/corpus/$target"
     echo "fuzz: $target: kept corpus of $(ls "fuzz/corpus/$target" | wc -l) inputs," \
-         "$(du -sk "fuzz/corpus/$target" | cut -f1) KiB"
+         "$(($(cat "fuzz/corpus/$target"/* | wc -c) / 1024)) KiB"
 }
 
 if [ "$mode" = merge ]; then
