@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -19,16 +20,23 @@ ImagePlane& plane() {
     return *mapped;
 }
 
+void plane_row(int32_t y, size_t width, float* values) {
+    const ImagePlane& p = plane();
+    for (size_t x = 0; x < width; ++x) std::memcpy(&values[x], &p[x][y], sizeof(float));
+}
+
 const char* file_holding(const uint8_t* data, size_t size) {
     static const int fd = ::memfd_create("fuzz-input", 0);
     static const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    if (fd < 0 || ::ftruncate(fd, 0) != 0) broken("cannot make an in-memory file");
+    if (fd < 0) broken("cannot make an in-memory file");
+    // Written over the last input and then cut, so that its pages are reused.
     size_t done = 0;
     while (done < size) {
         const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
         if (n <= 0) broken("cannot fill the in-memory file");
         done += static_cast<size_t>(n);
     }
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) broken("cannot cut the in-memory file");
     return path.c_str();
 }
 

@@ -1,5 +1,6 @@
-// Writes the seed corpus of the fuzz targets with the library itself:
+// Writes the seeds of the fuzz targets with the library itself:
 //   make_seeds <folder>   (fills <folder>/reader, cards and boxpatch_args)
+// fuzz/run.sh --merge merges them into the kept corpus (fuzz/corpus/).
 // The images are small headers built by the card writers (as quadsplit
 // edits them) and data written by fits_write.
 #include <cstdio>

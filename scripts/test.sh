@@ -41,8 +41,8 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     fi
 fi
 
-# A bounded fuzz run of every fuzz target (built with clang); fuzz/run.sh
-# with a longer time is the long run.
+# A short fuzz run of every fuzz target (built with clang), each from its
+# kept corpus with its dictionary; fuzz/run.sh --long is the long run.
 echo "== fuzz"
 fuzz/run.sh 80
 
