@@ -31,7 +31,6 @@ inline int32_t to_item_integer(double v) {
 inline int32_t to_item_int32(double v) { return v >= 2147483648.0 ? INT32_MAX : to_item_integer(v); }
 
 // Big-endian words of the file, as the host's.
-inline uint8_t from_file(uint8_t w) { return w; }
 inline uint16_t from_file(uint16_t w) { return __builtin_bswap16(w); }
 inline uint32_t from_file(uint32_t w) { return __builtin_bswap32(w); }
 inline uint64_t from_file(uint64_t w) { return __builtin_bswap64(w); }
