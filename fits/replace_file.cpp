@@ -17,8 +17,10 @@ namespace {
 
 // Write-back of a new file is started in batches of this many bytes while it
 // is written: large enough for the disk to take them in long runs, small
-// enough that little is left for the flush at the end.
-constexpr int64_t kWritebackBatch = 8 << 20;
+// enough that little is left for the flush at the end. (On the 8192 x 8192
+// bench frame 2 MiB gave quadsplit and boxpatch 5 to 15% less time than
+// 8 MiB, and 32 MiB 20% more.)
+constexpr int64_t kWritebackBatch = 2 << 20;
 
 // Keeps temporary names within the file system's name limit.
 constexpr size_t kMaxBaseInTempName = 200;
