@@ -207,7 +207,7 @@ xfs_frames=()
 for f in "${frames[@]}"; do [[ $f == i16_* ]] && xfs_frames+=("$f"); done
 if [ ${#xfs_frames[@]} -gt 0 ] && [ "$(id -u)" = 0 ]; then
     x="$work/xfs"
-    "$root/tests/filesystems/loop_fs.sh" mount xfs "$x" >&2
+    LOOP_FS_SIZE=4G "$root/tests/filesystems/loop_fs.sh" mount xfs "$x" >&2
     trap '"$root/tests/filesystems/loop_fs.sh" unmount "$x"; [ "${BENCH_KEEP:-0}" = 1 ] || [ -n "${BENCH_DIR:-}" ] || rm -rf "$work"' EXIT
     for f in "${xfs_frames[@]}"; do
         echo "== $f on XFS" >&2

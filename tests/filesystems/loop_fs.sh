@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A file system of its own for the tests: an image file loop-mounted on a
 # folder, as root.
-#   loop_fs.sh mount xfs|ext4 DIR   makes DIR.img, formats it (XFS with
+#   loop_fs.sh mount xfs|ext4 DIR   makes DIR.img (LOOP_FS_SIZE, default
+#                                   512M, sparse), formats it (XFS with
 #                                   reflink, so that files can share blocks)
 #                                   and mounts it on DIR
 #   loop_fs.sh remount DIR          unmounts DIR and mounts DIR.img again
@@ -39,7 +40,7 @@ mount)
         exit 0
     fi
     # A machine without loop devices (some containers) cannot mount one.
-    if ! { mkdir -p "$dir" && truncate -s 512M "$dir.img" && "${mkfs[@]}" "$dir.img" >/dev/null &&
+    if ! { mkdir -p "$dir" && truncate -s "${LOOP_FS_SIZE:-512M}" "$dir.img" && "${mkfs[@]}" "$dir.img" >/dev/null &&
            mount_image "$dir" && chmod 1777 "$dir"; }; then
         echo "note: could not make and mount a $type file system on $dir (no loop device?); the tests on it are skipped"
         "$0" unmount "$dir"
