@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,17 +61,19 @@ bool write_into_clone(FitsOutput& out, const uint8_t* bytes, int64_t size, int64
     if (start < out.clone_end) start = offset;
     const int64_t rounded_end = (offset + size + kSharedBlock - 1) / kSharedBlock * kSharedBlock;
     const int64_t end = std::max(offset + size, std::min(rounded_end, out.source_size));
-    const int64_t head = offset - start;
-    const int64_t tail = end - offset - size;
-    std::vector<uint8_t> widened(static_cast<size_t>(end - start));
+    uint8_t head[kSharedBlock] = {};
+    uint8_t tail[kSharedBlock] = {};
+    const int64_t head_size = offset - start;
+    const int64_t tail_size = end - offset - size;
     const auto read_source = [&](uint8_t* to, int64_t count, int64_t at) {
         const int64_t held = within(count, out.source_size - at);
         return pread_full(out.source_fd, to, static_cast<size_t>(held), at) == static_cast<size_t>(held);
     };
-    if (!read_source(widened.data(), head, start) || !read_source(widened.data() + head + size, tail, offset + size))
-        return false;
-    std::memcpy(widened.data() + head, bytes, static_cast<size_t>(size));
-    if (!pwrite_full(out.file->fd(), widened.data(), widened.size(), start)) return false;
+    if (!read_source(head, head_size, start) || !read_source(tail, tail_size, offset + size)) return false;
+    iovec parts[] = {{head, static_cast<size_t>(head_size)},
+                     {const_cast<uint8_t*>(bytes), static_cast<size_t>(size)},
+                     {tail, static_cast<size_t>(tail_size)}};
+    if (!pwritev_full(out.file->fd(), parts, 3, start)) return false;
     out.clone_end = end;
     return true;
 }

@@ -54,7 +54,10 @@ bool copy_tail(const std::string& old_file, int64_t offset, int out_fd) {
     return copy_bytes(in.get(), offset, out_fd, INT64_MAX - offset) >= 0;
 }
 
-void note_written(FitsOutput& out) { out.file->written_up_to(out.data_offset + out.written); }
+// A clone holds the old file's blocks up to where it was last written.
+int64_t written_end(const FitsOutput& out) { return out.cloned ? out.clone_end : out.data_offset + out.written; }
+
+void note_written(FitsOutput& out) { out.file->written_up_to(written_end(out)); }
 
 // Resets the record and checks what the header asks for; false after a
 // failure.
@@ -163,7 +166,7 @@ void fits_finish_images(FitsOutput outs[], int count) {
     each(complete);
     // Every file's write-back is under way before the first is waited for,
     // so that the file system can take them all in one go.
-    each([](FitsOutput& out) { out.file->start_flush(); });
+    each([](FitsOutput& out) { out.file->start_flush(out.cloned ? written_end(out) : -1); });
     each([](FitsOutput& out) {
         if (!out.file->finish_flush()) fail(out, WRITE_FAILED_LINE);
     });

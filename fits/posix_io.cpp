@@ -86,6 +86,24 @@ bool pwrite_full(int fd, const void* buf, size_t size, int64_t offset) {
     return true;
 }
 
+bool pwritev_full(int fd, iovec* parts, int count, int64_t offset) {
+    const auto drop_written = [&](size_t done) {
+        for (; count > 0 && done >= parts[0].iov_len; ++parts, --count) done -= parts[0].iov_len;
+        if (count == 0) return;
+        parts[0].iov_base = static_cast<char*>(parts[0].iov_base) + done;
+        parts[0].iov_len -= done;
+    };
+    drop_written(0);  // empty parts
+    while (count > 0) {
+        const ssize_t n = ::pwritev(fd, parts, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        offset += n;
+        drop_written(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 bool flush_to_disk(int fd) {
     int rc;
     do {

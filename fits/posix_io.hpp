@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/uio.h>
 
 namespace fits_internal {
 
@@ -54,6 +55,11 @@ bool write_zeros(int fd, int64_t size);
 // Writes `size` bytes at `offset`, leaving the file offset alone; false when
 // any could not be written.
 bool pwrite_full(int fd, const void* buf, size_t size, int64_t offset);
+
+// Writes the `count` parts one after another at `offset`, in as few calls
+// as the kernel allows; false when any byte could not be written. The parts
+// may be changed (what is left of them).
+bool pwritev_full(int fd, iovec* parts, int count, int64_t offset);
 
 // Waits until what was written to fd is on stable storage (fsync). True
 // when it is, or when the file system offers no way to ask (EINVAL, ENOSYS,

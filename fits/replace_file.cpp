@@ -169,11 +169,12 @@ bool FileReplacement::commit() {
     return finish_flush() && place() && flush_folder();
 }
 
-void FileReplacement::start_flush() {
+void FileReplacement::start_flush(int64_t end) {
     if (!fd_ || temp_path_.empty()) return;
-    const off_t end = ::lseek(fd_.get(), 0, SEEK_END);
-    if (end > writeback_from_) start_writeback(fd_.get(), writeback_from_, end - writeback_from_);
-    if (end > writeback_from_) writeback_from_ = end;
+    if (end < 0) end = ::lseek(fd_.get(), 0, SEEK_END);
+    if (end <= writeback_from_) return;
+    start_writeback(fd_.get(), writeback_from_, end - writeback_from_);
+    writeback_from_ = end;
 }
 
 bool FileReplacement::finish_flush() {

@@ -68,8 +68,9 @@ public:
     // their flushes.
     bool commit();
 
-    // Starts the write-back of all that is not on its way to the disk yet.
-    void start_flush();
+    // Starts the write-back of what is not on its way to the disk yet, up to
+    // `end` (-1: the end of the file).
+    void start_flush(int64_t end = -1);
 
     // Waits until the new file is on stable storage and closes it. False on
     // failure, with the target as it was.
