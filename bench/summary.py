@@ -167,7 +167,9 @@ def checklist(data):
     frames = sorted({frame for frame, _ in data} | {f[0] for f in FRAMES}, key=lambda f: (-width(f), f))
 
     def cases(frame_filter, jobs):
-        return [(f, j, data.get((f, j))) for f in frames if frame_filter(f) for j in jobs]
+        # boxpatch runs on XFS on the 16-bit frames only
+        return [(f, j, data.get((f, j))) for f in frames if frame_filter(f) for j in jobs
+                if j != XFS_JOB or f.startswith("i16_")]
 
     def over(name):
         return lambda entry, job: ratio(median(entry, PROGRAM[job]), median(entry, name))
@@ -186,8 +188,8 @@ def checklist(data):
         target(f"{PROGRAM[job]} under eatmydata within {EATMYDATA_MAX}x of the {before} s it took on {FLOOR_FRAME} "
                "before it flushed", cases(lambda f: f == FLOOR_FRAME, [job]),
                lambda entry, job, b=before: ratio(median(entry, "eatmydata"), b), lambda v: v <= EATMYDATA_MAX)
-    target(f"boxpatch on XFS with reflink at least {XFS_CFITSIO_SPEEDUP:g}x faster than the CFITSIO peer",
-           cases(lambda f: True, [XFS_JOB]), speedup("cfitsio"), lambda v: v >= XFS_CFITSIO_SPEEDUP, worst=min)
+    target(f"boxpatch on XFS with reflink at least {XFS_CFITSIO_SPEEDUP:g}x faster than the CFITSIO peer on {FLOOR_FRAME}",
+           cases(lambda f: f == FLOOR_FRAME, [XFS_JOB]), speedup("cfitsio"), lambda v: v >= XFS_CFITSIO_SPEEDUP)
     small, large = data.get((XFS_SMALL_FRAME, XFS_JOB)), data.get((FLOOR_FRAME, XFS_JOB))
     target(f"boxpatch on XFS with reflink flat from {XFS_SMALL_FRAME} to {FLOOR_FRAME} (within {XFS_FLAT_MAX:g}x)",
            [(FLOOR_FRAME, XFS_JOB, large if small else None)],
