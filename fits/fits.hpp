@@ -294,6 +294,7 @@ struct FitsFileOutput {
     std::unique_ptr<fits_internal::FileReplacement> file;
     bool open_failed = false;   // the file could not be created
     bool write_failed = false;  // some bytes could not be written
+    int64_t written = 0;        // bytes written so far
 };
 
 // Starts writing `file_name`. Prints nothing: a failure is kept, later

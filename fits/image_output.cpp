@@ -23,7 +23,6 @@ namespace {
 constexpr const char* WRITE_FAILED_LINE = "wf:  Error writing FITS file";
 constexpr int WRITE_FAILED = -1;
 
-
 bool failed(const FitsOutput& out) { return !out.failure.empty(); }
 
 // Keeps the first failure and gives the temporary file up at once, so that

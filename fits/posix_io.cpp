@@ -74,18 +74,6 @@ bool write_full(int fd, const void* buf, size_t size) {
     return true;
 }
 
-bool pwrite_full(int fd, const void* buf, size_t size, int64_t offset) {
-    const auto* p = static_cast<const char*>(buf);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool pwritev_full(int fd, iovec* parts, int count, int64_t offset) {
     const auto drop_written = [&](size_t done) {
         for (; count > 0 && done >= parts[0].iov_len; ++parts, --count) done -= parts[0].iov_len;

@@ -52,10 +52,6 @@ int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size);
 // Appends `size` zero bytes to fd; false when writing failed.
 bool write_zeros(int fd, int64_t size);
 
-// Writes `size` bytes at `offset`, leaving the file offset alone; false when
-// any could not be written.
-bool pwrite_full(int fd, const void* buf, size_t size, int64_t offset);
-
 // Writes the `count` parts one after another at `offset`, in as few calls
 // as the kernel allows; false when any byte could not be written. The parts
 // may be changed (what is left of them).

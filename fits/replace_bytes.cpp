@@ -14,6 +14,7 @@ FitsFileOutput::~FitsFileOutput() = default;
 void fits_create_file(const char* file_name, FitsFileOutput& out) {
     out.file = std::make_unique<FileReplacement>();
     out.write_failed = false;
+    out.written = 0;
     out.open_failed = !out.file->open(file_name, false);
 }
 
@@ -22,7 +23,10 @@ void fits_write_bytes(FitsFileOutput& out, const void* bytes, std::size_t size) 
     if (!write_full(out.file->fd(), bytes, size)) {
         out.write_failed = true;
         out.file->abandon();  // its space is free again at once
+        return;
     }
+    out.written += static_cast<int64_t>(size);
+    out.file->written_up_to(out.written);
 }
 
 int fits_finish_file(FitsFileOutput& out, const char* write_failed_line) {
