@@ -253,19 +253,26 @@ void PrintTo(const Injection& injection, std::ostream* os) { *os << injection.na
 
 class Injected : public testing::TestWithParam<std::tuple<Job, Injection>> {};
 
-TEST_P(Injected, FailedFlushOrLockKeepsTheOldFiles) {
-    const auto& [job, injection] = GetParam();
-    if (test::run("/bin/sh", {"-c", "command -v strace"}).status != 0) GTEST_SKIP() << "strace is not installed";
-    test::TempDir dir;
-    put_files(dir.path(), inputs(job));
-    std::vector<std::string> args{"-f", "-qq", "-o", "/dev/null", "-e", std::string("trace=") + injection.call,
-                                  "-e", std::string("inject=") + injection.call + ":error=" + injection.error,
-                                  job.program};
+bool have_strace() { return test::run("/bin/sh", {"-c", "command -v strace"}).status == 0; }
+
+// The job run in `dir` with strace failing `call` as `fault` says (strace's
+// inject syntax: "error=EIO", "error=EIO:when=2").
+test::RunResult run_failing(const Job& job, const std::string& call, const std::string& fault, const std::string& dir) {
+    std::vector<std::string> args{"-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e",
+                                  "inject=" + call + ":" + fault, job.program};
     // Under the sanitizers the leak check at exit needs ptrace, which strace holds.
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         args.insert(args.begin(), {"-E", std::string("ASAN_OPTIONS=") + asan + ":detect_leaks=0"});
     args.insert(args.end(), job.args.begin(), job.args.end());
-    const test::RunResult r = test::run("/usr/bin/strace", args, {dir.path()});
+    return test::run("/usr/bin/strace", args, {dir});
+}
+
+TEST_P(Injected, FailedFlushOrLockKeepsTheOldFiles) {
+    const auto& [job, injection] = GetParam();
+    if (!have_strace()) GTEST_SKIP() << "strace is not installed";
+    test::TempDir dir;
+    put_files(dir.path(), inputs(job));
+    const test::RunResult r = run_failing(job, injection.call, std::string("error=") + injection.error, dir.path());
     // quadsplit only reads its image: it takes no lock.
     const bool fails = injection.write_fails && !(std::string(injection.call) == "flock" && !in_place(job));
     if (fails) {
@@ -277,6 +284,22 @@ TEST_P(Injected, FailedFlushOrLockKeepsTheOldFiles) {
         EXPECT_EQ(files_of(dir.path()), reference(job));
     }
     EXPECT_EQ(test::list_dir(dir.path()).size(), inputs(job).size());
+}
+
+// The rewriters flush the file, rename it, then flush the folder. When only
+// the folder's flush fails, the rename is done: the failure is reported and
+// the file is already the new one, whole.
+TEST(Injected, FolderFlushFailsAfterTheRename) {
+    if (!have_strace()) GTEST_SKIP() << "strace is not installed";
+    for (const Job& job : kJobs) {
+        if (!in_place(job)) continue;
+        test::TempDir dir;
+        put_files(dir.path(), inputs(job));
+        const test::RunResult r = run_failing(job, "fsync", "error=EIO:when=2", dir.path());
+        EXPECT_EQ(r.status, 1) << job.name;
+        EXPECT_NE(r.output.find("wf:  Error writing FITS file"), std::string::npos) << r.output;
+        EXPECT_EQ(files_of(dir.path()), reference(job)) << job.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Injected, testing::Combine(testing::ValuesIn(kJobs), testing::ValuesIn(kInjections)),
