@@ -16,6 +16,18 @@ constexpr int CARD_LEN = 80;           // characters in one header card
 constexpr int CARDS_PER_BLOCK = 36;    // cards in one header block
 constexpr int MAX_AXIS = 8192;         // extent of the image plane along each axis
 
+// Results of the routines that read and write images. The numbers are
+// those the routines have always returned; callers may test either.
+enum FitsResult : int {
+    FITS_OK = 0,
+    FITS_CANNOT_OPEN = 1,     // the file cannot be opened
+    FITS_NO_MEMORY = -1,      // a header block cannot be allocated
+    FITS_SHORT_HEADER = -2,   // a header block came short
+    FITS_NOT_IMAGE = -3,      // not an accepted two-axis image, too large, or no END
+    FITS_BAD_BITPIX = -4,     // BITPIX of no item type
+    FITS_WRITE_FAILED = -1,   // a file was not written; the old one is kept
+};
+
 // Most header blocks the reader takes while it looks for END (28.8 MB,
 // 360000 cards; real headers have at most a few hundred blocks). Without a
 // bound a file with no END, such as /dev/zero, would grow the chain until
