@@ -1,5 +1,7 @@
-// Big-endian items in the data blocks; the host is little-endian. Each item's
-// bytes are reversed in place, 16 bytes at a time in a vector register (the
+// swap_bytes2/4/8: big-endian items of the data blocks turned into the
+// host's order (little-endian) or back, for callers that hold raw items; the
+// library's own conversions swap as they convert. Each item's bytes are
+// reversed in place, 16 bytes at a time in a vector register (the
 // compiler's generic vectors: shifts and ors that every SIMD target has, so
 // no byte-shuffle instruction beyond the x86-64 baseline is needed), the
 // last few items one by one.

@@ -1,4 +1,5 @@
-// The card writers and the minimal header.
+// The card writers, the minimal header, and the blocks of a chain: made
+// blank and released.
 //
 // Card layouts (columns from 1; every card is cut or blank-filled to 80):
 //  - value card:   keyword in 1-8, "= " then the value text right-justified
@@ -17,6 +18,7 @@
 
 #include "cards.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 
 using namespace fits_internal;
 
@@ -41,7 +43,7 @@ char* next_position(char* card_pos, FitsHeader& header) {
 
     HeaderBlock* block = new_blank_block();
     if (block == nullptr) {
-        std::puts("Error allocating memory!");
+        std::puts(messages::CARD_NO_MEMORY);
         std::exit(1);
     }
     // The new block ends the chain; any blocks that followed are released.
@@ -71,7 +73,20 @@ HeaderBlock* new_blank_block() {
     return block;
 }
 
+void release_blocks(HeaderBlock* first) {
+    while (first != nullptr) {
+        HeaderBlock* next = first->link;
+        delete first;
+        first = next;
+    }
+}
+
 }  // namespace fits_internal
+
+void fits_free_header(FitsHeader& header) {
+    release_blocks(header.blocks);
+    header.blocks = nullptr;
+}
 
 char* fits_add_card(char* card_pos, const char* key_name, const char* value, const char* comment,
                     FitsHeader& header) {

@@ -10,18 +10,16 @@
 #include <vector>
 
 #include "data_layout.hpp"
+#include "file_replacement.hpp"
 #include "posix_io.hpp"
-#include "replace_file.hpp"
+#include "tuning.hpp"
 
 namespace fits_internal {
 
 namespace {
 
-// The unit in which a file system shares a clone's blocks. A write that
-// covers only part of a shared block makes the file system read the block
-// back first, so writes into a clone are widened to whole blocks.
-constexpr int64_t kSharedBlock = 4096;
-constexpr size_t kChunk = 1 << 20;  // bytes moved at a time through memory
+using tuning::CLONE_CHUNK;
+using tuning::SHARED_BLOCK;
 
 // Whether the source file begins with exactly the bytes of the chain.
 bool source_has_header(int source_fd, const HeaderBlock* first) {
@@ -37,7 +35,7 @@ bool source_has_header(int source_fd, const HeaderBlock* first) {
 // Whether the source holds anything but zero bytes in `size` bytes from
 // `offset` (bytes past its end count as zero).
 bool source_nonzero(int source_fd, int64_t offset, int64_t size) {
-    uint8_t chunk[64 * 1024];
+    uint8_t chunk[tuning::SCAN_CHUNK];
     for (int64_t done = 0; done < size;) {
         const size_t want = static_cast<size_t>(std::min<int64_t>(sizeof chunk, size - done));
         const size_t got = pread_full(source_fd, chunk, want, offset + done);
@@ -57,12 +55,12 @@ bool source_nonzero(int source_fd, int64_t offset, int64_t size) {
 // source's end but what the caller writes; what lies between the source's
 // end and `offset` is zero, as in a file that was extended.
 bool write_into_clone(FitsOutput& out, const uint8_t* bytes, int64_t size, int64_t offset) {
-    int64_t start = offset / kSharedBlock * kSharedBlock;
+    int64_t start = offset / SHARED_BLOCK * SHARED_BLOCK;
     if (start < out.clone_end) start = offset;
-    const int64_t rounded_end = (offset + size + kSharedBlock - 1) / kSharedBlock * kSharedBlock;
+    const int64_t rounded_end = (offset + size + SHARED_BLOCK - 1) / SHARED_BLOCK * SHARED_BLOCK;
     const int64_t end = std::max(offset + size, std::min(rounded_end, out.source_size));
-    uint8_t head[kSharedBlock] = {};
-    uint8_t tail[kSharedBlock] = {};
+    uint8_t head[SHARED_BLOCK] = {};
+    uint8_t tail[SHARED_BLOCK] = {};
     const int64_t head_size = offset - start;
     const int64_t tail_size = end - offset - size;
     const auto read_source = [&](uint8_t* to, int64_t count, int64_t at) {
@@ -80,7 +78,7 @@ bool write_into_clone(FitsOutput& out, const uint8_t* bytes, int64_t size, int64
 
 // Writes zeros over `size` bytes at `offset` of the clone.
 bool zero_clone(FitsOutput& out, int64_t offset, int64_t size) {
-    static const uint8_t zeros[kChunk] = {};
+    static const uint8_t zeros[CLONE_CHUNK] = {};
     for (int64_t done = 0; done < size;) {
         const int64_t n = std::min<int64_t>(sizeof zeros, size - done);
         if (!write_into_clone(out, zeros, n, offset + done)) return false;
@@ -96,9 +94,9 @@ bool copy_into_clone(const FitsInput& input, int64_t start, int64_t size, FitsOu
     const int64_t from = input.data_offset + start;
     const int64_t to = out.data_offset + out.written;
     if (input.fd == out.source_fd && from == to) return true;
-    std::vector<uint8_t> chunk(kChunk);
+    std::vector<uint8_t> chunk(CLONE_CHUNK);
     for (int64_t done = 0; done < size;) {
-        const size_t want = static_cast<size_t>(std::min<int64_t>(kChunk, size - done));
+        const size_t want = static_cast<size_t>(std::min<int64_t>(CLONE_CHUNK, size - done));
         const size_t got = pread_full(input.fd, chunk.data(), want, from + done);
         std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(got), chunk.begin() + static_cast<std::ptrdiff_t>(want), 0);
         if (!write_into_clone(out, chunk.data(), static_cast<int64_t>(want), to + done)) return false;

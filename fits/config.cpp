@@ -1,4 +1,8 @@
+// The library's configuration, chosen by the program at start, and what
+// depends on it.
 #include "config.hpp"
+
+#include "messages.hpp"
 
 namespace {
 FitsConfig current = FitsConfig::common;
@@ -15,9 +19,7 @@ long lowest_bitpix() { return current == FitsConfig::quadsplit ? MOST_NEGATIVE_B
 bool double_items_enabled() { return current == FitsConfig::quadsplit; }
 
 const char* short_block_line() {
-    return current == FitsConfig::quadsplit
-               ? "rf warning: Error reading FITS data- EOF before end of data"
-               : "rf: Error reading FITS data- EOF encountered before end of data";
+    return current == FitsConfig::quadsplit ? messages::SHORT_DATA_BLOCK_QUADSPLIT : messages::SHORT_DATA_BLOCK;
 }
 
 }  // namespace fits_internal

@@ -1,7 +1,10 @@
+// The size of an image's data in the file, and the writer's refusal of a
+// record whose data it cannot write.
 #include "data_layout.hpp"
 
-#include <cinttypes>
 #include <cstdio>
+
+#include "messages.hpp"
 
 namespace fits_internal {
 
@@ -17,10 +20,8 @@ std::string data_refusal(const FitsHeader& header, const ItemEncoding* enc) {
         enc == nullptr || header.npixels <= static_cast<int64_t>(INT32_MAX) * FITS_BLOCK / enc->item_size;
     if (enc != nullptr && axes_fit && count_fits) return "";
     char line[160];
-    std::snprintf(line, sizeof line,
-                  "wf: Error - cannot encode bytes_per_pixel %d, NAXIS1 %d, NAXIS2 %d, %" PRId64
-                  " pixels; file not written",
-                  header.bytes_per_pixel, header.naxis1, header.naxis2, header.npixels);
+    std::snprintf(line, sizeof line, messages::CANNOT_ENCODE, header.bytes_per_pixel, header.naxis1, header.naxis2,
+                  static_cast<long long>(header.npixels));
     return line;
 }
 

@@ -25,12 +25,4 @@ int64_t data_block_count(int64_t npixels, int item_size);
 // (they are written zero), but no more than a 32-bit count can hold.
 std::string data_refusal(const FitsHeader& header, const ItemEncoding* enc);
 
-// How an image is opened: to read it, or to rewrite it under its lock.
-enum class OpenFor { reading, rewriting };
-
-// Opens an image as fits_open_image does, accepting BITPIX from
-// lowest_bitpix on.
-int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, FitsInput& input,
-               OpenFor purpose = OpenFor::reading);
-
 }  // namespace fits_internal

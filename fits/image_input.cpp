@@ -1,5 +1,5 @@
 // Opening an image: its header chain, the describing keywords, and where its
-// data lie; then its rows as raw items.
+// data lie; then its rows as raw items, taken with the stream's row cursor.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -12,23 +12,20 @@
 #include "config.hpp"
 #include "data_layout.hpp"
 #include "fits.hpp"
+#include "image_input.hpp"
+#include "messages.hpp"
 #include "pixel_codec.hpp"
 #include "posix_io.hpp"
 #include "rewrite_lock.hpp"
+#include "tuning.hpp"
 
 using namespace fits_internal;
 
 namespace {
 
-constexpr int READ_OPEN_FAILED = 1;
-constexpr int READ_NO_MEMORY = -1;
-constexpr int READ_SHORT_HEADER = -2;
-constexpr int READ_NOT_FITS = -3;
-constexpr int READ_BAD_BITPIX = -4;
-
 int not_fits() {
-    std::puts("rf: File not in FITS format");
-    return READ_NOT_FITS;
+    std::puts(messages::NOT_FITS);
+    return FITS_NOT_IMAGE;
 }
 
 // Allocates a header block and reads the next 2880 header bytes into it.
@@ -37,15 +34,15 @@ int not_fits() {
 int read_header_block(int fd, HeaderBlock*& slot) {
     slot = new (std::nothrow) HeaderBlock;
     if (slot == nullptr) {
-        std::puts("rf: Error allocating memory");
-        return READ_NO_MEMORY;
+        std::puts(messages::NO_MEMORY);
+        return FITS_NO_MEMORY;
     }
     slot->link = nullptr;
     if (read_full(fd, slot->cards, FITS_BLOCK) != static_cast<size_t>(FITS_BLOCK)) {
-        std::puts("rf: File read error");
-        return READ_SHORT_HEADER;
+        std::puts(messages::HEADER_READ_ERROR);
+        return FITS_SHORT_HEADER;
     }
-    return 0;
+    return FITS_OK;
 }
 
 long integer_value(const char* text) { return std::strtol(text, nullptr, 10); }
@@ -61,11 +58,11 @@ int read_axis(const HeaderBlock* first, const char* keyword, long& length) {
 // An axis of an image in accepted form that is longer than the limit.
 int check_axis_size(const char* keyword, long length, int16_t& axis) {
     if (length > MAX_AXIS) {
-        std::printf("rf: Error - %s = %ld is larger than the limit of %d\n", keyword, length, MAX_AXIS);
-        return READ_NOT_FITS;
+        std::printf(messages::AXIS_TOO_LARGE, keyword, length, MAX_AXIS);
+        return FITS_NOT_IMAGE;
     }
     axis = static_cast<int16_t>(length);
-    return 0;
+    return FITS_OK;
 }
 
 // The keywords that describe the image, all from the first header block.
@@ -100,7 +97,7 @@ int check_describing_keywords(const HeaderBlock* first, long lowest_bitpix, Fits
         if (bscale == 0.0) return not_fits();  // also text that is not a number; NaN passes
         header.bscale = bscale;
     }
-    return 0;
+    return FITS_OK;
 }
 
 // Reads header blocks until one holds END; `ncards` takes END's card number
@@ -112,8 +109,8 @@ int read_rest_of_header(int fd, FitsHeader& header, int64_t& blocks) {
     int32_t end_in_block = fits_find_key(last, "END", value);
     while (end_in_block < 0) {
         if (blocks_before + 1 >= MAX_HEADER_BLOCKS) {
-            std::printf("rf: Error - no END card in the first %d header blocks\n", MAX_HEADER_BLOCKS);
-            return READ_NOT_FITS;
+            std::printf(messages::NO_END_CARD, MAX_HEADER_BLOCKS);
+            return FITS_NOT_IMAGE;
         }
         if (int rc = read_header_block(fd, last->link)) return rc;
         last = last->link;
@@ -123,7 +120,7 @@ int read_rest_of_header(int fd, FitsHeader& header, int64_t& blocks) {
     const int64_t end_card = blocks_before * CARDS_PER_BLOCK + end_in_block;
     header.ncards = static_cast<int16_t>(end_card);
     blocks = blocks_before + 1;
-    return 0;
+    return FITS_OK;
 }
 
 // What cannot be read at an offset (a FIFO) is copied, up to `limit` bytes,
@@ -138,7 +135,7 @@ UniqueFd readable_at_offsets(UniqueFd fd, int64_t limit, int64_t& offset, int64_
     size = 0;
     offset = 0;
     if (!copy) return copy;  // read as a file that has no data
-    uint8_t chunk[64 * 1024];
+    uint8_t chunk[tuning::SCAN_CHUNK];
     while (size < limit) {
         const size_t got =
             read_full(fd.get(), chunk, static_cast<size_t>(std::min<int64_t>(sizeof chunk, limit - size)));
@@ -158,8 +155,8 @@ int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, Fi
     UniqueFd fd = purpose == OpenFor::rewriting ? open_locked(file_name, lock) : open_for_reading(file_name);
     input.lock_failed = lock == LockOutcome::failed;
     if (!fd) {
-        std::printf("rf: Error - file not found ( %s )\n", file_name);
-        return READ_OPEN_FAILED;
+        std::printf(messages::FILE_NOT_FOUND, file_name);
+        return FITS_CANNOT_OPEN;
     }
     if (int rc = read_header_block(fd.get(), header.blocks)) return rc;
 
@@ -170,8 +167,8 @@ int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, Fi
 
     const ItemEncoding* enc = bitpix > 32 ? nullptr : find_encoding(header.bytes_per_pixel);
     if (enc == nullptr) {
-        std::printf("rf:  %ld BITPIX format not supported.\n", bitpix);
-        return READ_BAD_BITPIX;
+        std::printf(messages::BITPIX_NOT_SUPPORTED, bitpix);
+        return FITS_BAD_BITPIX;
     }
 
     const int64_t data_bytes = data_block_count(header.npixels, enc->item_size) * FITS_BLOCK;
@@ -192,7 +189,17 @@ int open_image(const char* file_name, long lowest_bitpix, FitsHeader& header, Fi
     input.next_row = 0;
     input.data_offset = offset;
     input.present = std::min(held, item_bytes) / enc->item_size * enc->item_size;  // a part item is missing
-    return 0;
+    return FITS_OK;
+}
+
+RowSpan take_rows(FitsInput& input, int64_t rows, int64_t byte_limit) {
+    RowSpan span{};
+    span.rows = within(rows, input.rows - input.next_row);
+    span.start = input.next_row * input.row_bytes;
+    span.bytes = within(span.rows * input.row_bytes, byte_limit);
+    span.held = within(span.bytes, input.present - span.start);
+    input.next_row += span.rows;
+    return span;
 }
 
 }  // namespace fits_internal
@@ -206,14 +213,14 @@ int fits_open_image_to_rewrite(const char* file_name, FitsHeader& header, FitsIn
 }
 
 int64_t fits_read_rows(FitsInput& input, uint8_t* items, int64_t rows) {
-    rows = within(rows, input.rows - input.next_row);
-    const int64_t start = input.next_row * input.row_bytes;
-    const int64_t bytes = rows * input.row_bytes;
-    const int64_t held = within(bytes, input.present - start);
-    const size_t got = pread_full(input.fd, items, static_cast<size_t>(held), input.data_offset + start);
-    std::memset(items + got, 0, static_cast<size_t>(bytes) - got);  // a file cut short meanwhile reads as zero too
-    input.next_row += rows;
-    return rows;
+    const RowSpan span = take_rows(input, rows);
+    const size_t got = pread_full(input.fd, items, static_cast<size_t>(span.held), input.data_offset + span.start);
+    std::memset(items + got, 0, static_cast<size_t>(span.bytes) - got);  // a file cut short meanwhile reads as zero too
+    return span.rows;
+}
+
+int64_t fits_band_rows(int64_t row_bytes) {
+    return row_bytes > 0 && row_bytes < tuning::BAND_BYTES ? tuning::BAND_BYTES / row_bytes : 1;
 }
 
 void fits_close_image(FitsInput& input) {

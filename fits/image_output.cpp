@@ -10,18 +10,16 @@
 
 #include "clone_output.hpp"
 #include "data_layout.hpp"
+#include "file_replacement.hpp"
 #include "fits.hpp"
+#include "image_input.hpp"
+#include "messages.hpp"
 #include "pixel_codec.hpp"
 #include "posix_io.hpp"
-#include "replace_file.hpp"
-#include "write_failures.hpp"
 
 using namespace fits_internal;
 
 namespace {
-
-constexpr const char* WRITE_FAILED_LINE = "wf:  Error writing FITS file";
-constexpr int WRITE_FAILED = -1;
 
 bool failed(const FitsOutput& out) { return !out.failure.empty(); }
 
@@ -72,7 +70,7 @@ bool start(const FitsHeader& header, FitsOutput& out, FitsTail tail) {
     out.source_size = 0;
     out.clone_end = 0;
     if (header.blocks == nullptr) {
-        fail(out, NO_HEADER_CHAIN_LINE);
+        fail(out, messages::NO_HEADER_CHAIN);
         return false;
     }
     const ItemEncoding* enc = find_encoding(header.bytes_per_pixel);
@@ -92,17 +90,17 @@ FitsOutput::~FitsOutput() = default;
 
 void fits_create_image(const char* file_name, const FitsHeader& header, FitsOutput& out, FitsTail tail) {
     if (!start(header, out, tail)) return;
-    if (!out.file->open(file_name, tail == FitsTail::keep)) return fail(out, CANNOT_OPEN_LINE);
-    if (!write_header_chain(out.file->fd(), header.blocks)) fail(out, WRITE_FAILED_LINE);
+    if (!out.file->open(file_name, tail == FitsTail::keep)) return fail(out, messages::CANNOT_OPEN);
+    if (!write_header_chain(out.file->fd(), header.blocks)) fail(out, messages::WRITE_FAILED);
 }
 
 void fits_create_rewrite(const char* file_name, const FitsHeader& header, FitsInput& input, FitsOutput& out,
                          FitsRewrite how) {
     if (!start(header, out, FitsTail::keep)) return;
-    if (input.lock_failed || !out.file->open(file_name, true)) return fail(out, CANNOT_OPEN_LINE);
+    if (input.lock_failed || !out.file->open(file_name, true)) return fail(out, messages::CANNOT_OPEN);
     out.source_fd = input.fd;
     if (how == FitsRewrite::changes && !out.file->in_place() && try_clone(header, input, out)) return;
-    if (!write_header_chain(out.file->fd(), header.blocks)) fail(out, WRITE_FAILED_LINE);
+    if (!write_header_chain(out.file->fd(), header.blocks)) fail(out, messages::WRITE_FAILED);
 }
 
 void fits_write_rows(FitsOutput& out, const uint8_t* items, int64_t bytes) {
@@ -110,28 +108,24 @@ void fits_write_rows(FitsOutput& out, const uint8_t* items, int64_t bytes) {
     if (failed(out) || bytes == 0) return;
     const bool ok = out.cloned ? write_into_clone(out, items, bytes, out.data_offset + out.written)
                                : write_full(out.file->fd(), items, static_cast<size_t>(bytes));
-    if (!ok) return fail(out, WRITE_FAILED_LINE);
+    if (!ok) return fail(out, messages::WRITE_FAILED);
     out.written += bytes;
     note_written(out);
 }
 
 void fits_copy_rows(FitsInput& input, FitsOutput& out, int64_t rows) {
-    rows = within(rows, input.rows - input.next_row);
-    const int64_t start = input.next_row * input.row_bytes;
-    input.next_row += rows;
-    const int64_t bytes = within(rows * input.row_bytes, out.data_bytes - out.written);
-    if (failed(out) || bytes == 0) return;
-    const int64_t held = within(bytes, input.present - start);
+    const RowSpan span = take_rows(input, rows, out.data_bytes - out.written);
+    if (failed(out) || span.bytes == 0) return;
     bool ok;
     if (out.cloned) {
-        ok = copy_into_clone(input, start, held, out) &&
-             zero_clone(out, out.data_offset + out.written + held, bytes - held);  // missing, or part of one
+        ok = copy_into_clone(input, span.start, span.held, out) &&
+             zero_clone(out, out.data_offset + out.written + span.held, span.bytes - span.held);  // missing items
     } else {
-        const int64_t copied = copy_bytes(input.fd, input.data_offset + start, out.file->fd(), held);
-        ok = copied >= 0 && write_zeros(out.file->fd(), bytes - copied);
+        const int64_t copied = copy_bytes(input.fd, input.data_offset + span.start, out.file->fd(), span.held);
+        ok = copied >= 0 && write_zeros(out.file->fd(), span.bytes - copied);
     }
-    if (!ok) return fail(out, WRITE_FAILED_LINE);
-    out.written += bytes;
+    if (!ok) return fail(out, messages::WRITE_FAILED);
+    out.written += span.bytes;
     note_written(out);
 }
 
@@ -152,7 +146,7 @@ void complete(FitsOutput& out) {
             ok = out.source_fd >= 0 ? copy_bytes(out.source_fd, out.tail_offset, fd, INT64_MAX - out.tail_offset) >= 0
                                     : copy_tail(out.file->target_path(), out.tail_offset, fd);
     }
-    if (!ok) fail(out, WRITE_FAILED_LINE);
+    if (!ok) fail(out, messages::WRITE_FAILED);
 }
 
 }  // namespace
@@ -167,10 +161,10 @@ void fits_finish_images(FitsOutput outs[], int count) {
     // so that the file system can take them all in one go.
     each([](FitsOutput& out) { out.file->start_flush(out.cloned ? written_end(out) : -1); });
     each([](FitsOutput& out) {
-        if (!out.file->finish_flush()) fail(out, WRITE_FAILED_LINE);
+        if (!out.file->finish_flush()) fail(out, messages::WRITE_FAILED);
     });
     each([](FitsOutput& out) {
-        if (!out.file->place()) fail(out, WRITE_FAILED_LINE);
+        if (!out.file->place()) fail(out, messages::WRITE_FAILED);
     });
     // One flush of each folder makes all the renames in it durable.
     std::vector<std::pair<std::string, bool>> folders;
@@ -178,14 +172,14 @@ void fits_finish_images(FitsOutput outs[], int count) {
         const std::string folder = out.file->folder();
         auto known = std::find_if(folders.begin(), folders.end(), [&](const auto& f) { return f.first == folder; });
         if (known == folders.end()) known = folders.insert(folders.end(), {folder, out.file->flush_folder()});
-        if (!known->second) fail(out, WRITE_FAILED_LINE);
+        if (!known->second) fail(out, messages::WRITE_FAILED);
     });
 }
 
 int fits_report_image(const FitsOutput& out) {
-    if (!failed(out)) return 0;
+    if (!failed(out)) return FITS_OK;
     std::puts(out.failure.c_str());
-    return WRITE_FAILED;
+    return FITS_WRITE_FAILED;
 }
 
 int fits_finish_image(FitsOutput& out) {

@@ -1,3 +1,4 @@
+// The item encoding table, and raw items converted to and from pixel values.
 #include "pixel_codec.hpp"
 
 #include <cstring>
@@ -13,8 +14,9 @@ constexpr ItemEncoding kEncodings[] = {
     {1, ItemType::u8, 1},    // BITPIX 8..15: unsigned bytes
     {2, ItemType::i16, 2},   // BITPIX 16..23: two's-complement 16-bit
     {4, ItemType::i32, 4},   // BITPIX 32: two's-complement 32-bit
-    {-4, ItemType::f32, 4},  // BITPIX -32 (-39..-32 in quadsplit): IEEE single
-    {-8, ItemType::f64, 8},  // BITPIX -64, quadsplit only: IEEE double
+    {-4, ItemType::f32, 4},  // BITPIX -32 (-39..-32 where -64 is taken): IEEE single
+    {-8, ItemType::f64, 8},  // BITPIX -64: IEEE double (an image plane takes it
+                             // only in the quadsplit configuration)
 };
 
 // The writer's integer rule. Every float is a double, so one rule in

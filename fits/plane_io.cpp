@@ -1,39 +1,36 @@
+// The image plane read from and written to a stream, a strip of rows at a
+// time.
 #include "plane_io.hpp"
 
 #include <algorithm>
 #include <cmath>
 
-#include "plane_bands.hpp"
+#include "plane_strips.hpp"
+#include "tuning.hpp"
 
 namespace fits_internal {
 
 namespace {
 
-// Rows converted per pass: enough that each plane column receives a run of
-// 64 bytes, few enough that a band of the widest image stays in cache.
-// Narrow images take more rows so that a band still holds a useful amount.
-constexpr int64_t kBandRows = 16;
-constexpr int64_t kMinBandItems = 4096;
-
-// Items in one band: a whole number of rows, so every band starts a row.
-int64_t band_items_for(int64_t width) {
-    if (width <= 0) return kMinBandItems;
-    return std::max(kBandRows, (kMinBandItems + width - 1) / width) * width;
+// Items in one strip: a whole number of rows, so every strip starts a row.
+int64_t strip_items_for(int64_t width) {
+    if (width <= 0) return tuning::STRIP_MIN_ITEMS;
+    return std::max(tuning::STRIP_ROWS, (tuning::STRIP_MIN_ITEMS + width - 1) / width) * width;
 }
 
-// One band of the widest image, for either direction. The library does one
+// One strip of the widest image, for either direction. The library does one
 // plane operation at a time, so a single set of buffers serves every call.
-constexpr int64_t kMaxBandItems = kBandRows * MAX_AXIS;
+constexpr int64_t kMaxStripItems = tuning::STRIP_ROWS * MAX_AXIS;
 constexpr int kMaxItemSize = 8;
-uint8_t band_bytes[kMaxBandItems * kMaxItemSize];
-// Its rows lie band_pitch() apart; a band has at most kMinBandItems rows.
-float band_values[kMaxBandItems + kMinBandItems * kBandPad];
+uint8_t strip_bytes[kMaxStripItems * kMaxItemSize];
+// Its rows lie strip_pitch() apart; a strip has at most STRIP_MIN_ITEMS rows.
+float strip_values[kMaxStripItems + tuning::STRIP_MIN_ITEMS * tuning::STRIP_ROW_PAD];
 
-// Calls each(offset, row_start, n) for the rows of a band of `count` items:
-// the row's first item in the band and in the band buffer, and its length.
+// Calls each(offset, row_start, n) for the rows of a strip of `count` items:
+// the row's first item in the strip and in the strip buffer, and its length.
 template <typename Each>
 void for_each_row(int64_t count, int64_t width, Each each) {
-    const int64_t pitch = band_pitch(width);
+    const int64_t pitch = strip_pitch(width);
     for (int64_t offset = 0, row = 0; offset < count; offset += width, row += pitch)
         each(offset, row, std::min(width, count - offset));
 }
@@ -42,28 +39,28 @@ void for_each_row(int64_t count, int64_t width, Each each) {
 
 ReadSummary read_plane(FitsInput& input, const ItemEncoding& enc, int32_t naxis1, ImagePlane& plane) {
     const int64_t width = naxis1;
-    const int64_t band_rows = band_items_for(width) / std::max<int64_t>(width, 1);
+    const int64_t strip_rows = strip_items_for(width) / std::max<int64_t>(width, 1);
     ReadSummary summary{-INFINITY, INFINITY};
-    for (int64_t y0 = 0; width > 0 && y0 < input.rows; y0 += band_rows) {
-        const int64_t count = fits_read_rows(input, band_bytes, band_rows) * width;
+    for (int64_t y0 = 0; width > 0 && y0 < input.rows; y0 += strip_rows) {
+        const int64_t count = fits_read_rows(input, strip_bytes, strip_rows) * width;
         for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
-            decode_items(enc, band_bytes + offset * enc.item_size, band_values + row, static_cast<size_t>(n));
+            decode_items(enc, strip_bytes + offset * enc.item_size, strip_values + row, static_cast<size_t>(n));
         });
-        scatter_band(band_values, count, width, y0, plane, summary.max, summary.min);
+        scatter_strip(strip_values, count, width, y0, plane, summary.max, summary.min);
     }
     return summary;
 }
 
 void write_plane(FitsOutput& out, const ItemEncoding& enc, int64_t items, int32_t naxis1, const ImagePlane& plane) {
     const int64_t width = naxis1;
-    const int64_t band_items = band_items_for(width);
-    for (int64_t done = 0; done < items && out.failure.empty(); done += band_items) {
-        const int64_t count = std::min(band_items, items - done);
-        gather_band(plane, count, width, done / width, band_values);
+    const int64_t strip_items = strip_items_for(width);
+    for (int64_t done = 0; done < items && out.failure.empty(); done += strip_items) {
+        const int64_t count = std::min(strip_items, items - done);
+        gather_strip(plane, count, width, done / width, strip_values);
         for_each_row(count, width, [&](int64_t offset, int64_t row, int64_t n) {
-            encode_items(enc, band_values + row, band_bytes + offset * enc.item_size, static_cast<size_t>(n));
+            encode_items(enc, strip_values + row, strip_bytes + offset * enc.item_size, static_cast<size_t>(n));
         });
-        fits_write_rows(out, band_bytes, count * enc.item_size);
+        fits_write_rows(out, strip_bytes, count * enc.item_size);
     }
 }
 

@@ -1,9 +1,9 @@
 // An image plane as one consumer of the streaming data path.
 //
 // The file holds the image row by row (x fastest) while the plane holds it
-// column by column (y fastest). Both directions work on bands of a few rows:
-// a band is converted in one pass per item type, then transposed so that
-// each column of the plane receives one short contiguous run.
+// column by column (y fastest). Both directions work on strips of a few
+// rows: a strip is converted in one pass per item type, then transposed so
+// that each column of the plane receives one short contiguous run.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,12 @@
+// File descriptors, whole-buffer reads and writes, copies and flushes.
 #include "posix_io.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "tuning.hpp"
 
 namespace fits_internal {
 
@@ -104,10 +107,6 @@ void start_writeback(int fd, int64_t offset, int64_t size) {
     if (size > 0) ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
 }
 
-namespace {
-constexpr size_t kCopyChunk = 256 * 1024;
-}
-
 int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size) {
     int64_t done = 0;
     // copy_file_range moves page-cache pages without a trip through user
@@ -121,9 +120,9 @@ int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size) {
         if (n == 0) return done;  // the input ended
         done += n;
     }
-    static char chunk[kCopyChunk];
+    static char chunk[tuning::COPY_CHUNK];
     while (done < size) {
-        const size_t want = static_cast<size_t>(std::min<int64_t>(kCopyChunk, size - done));
+        const size_t want = static_cast<size_t>(std::min<int64_t>(tuning::COPY_CHUNK, size - done));
         const size_t got = pread_full(in_fd, chunk, want, offset + done);
         if (!write_full(out_fd, chunk, got)) return -1;
         done += static_cast<int64_t>(got);
@@ -133,7 +132,7 @@ int64_t copy_bytes(int in_fd, int64_t offset, int out_fd, int64_t size) {
 }
 
 bool write_zeros(int fd, int64_t size) {
-    static const char zeros[kCopyChunk] = {};
+    static const char zeros[tuning::COPY_CHUNK] = {};
     while (size > 0) {
         const size_t n = static_cast<size_t>(std::min<int64_t>(sizeof zeros, size));
         if (!write_full(fd, zeros, n)) return false;

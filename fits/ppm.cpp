@@ -5,16 +5,16 @@
 #include <cstdio>
 #include <string>
 
+#include "file_replacement.hpp"
 #include "fits.hpp"
-#include "replace_file.hpp"
-#include "write_failures.hpp"
+#include "messages.hpp"
+#include "tuning.hpp"
 
 using namespace fits_internal;
 
 namespace {
 
-constexpr int WRITE_FAILED = -1;
-constexpr size_t kBufferBytes = 64 * 1024;  // holds at least one row (3 * 8192 bytes)
+constexpr size_t kBufferBytes = tuning::PPM_CHUNK;
 
 // The pixel's integer part, taken as a 32-bit two's-complement integer, modulo
 // 256. NaN and values beyond the 32-bit range give 0.
@@ -45,31 +45,33 @@ bool write_rows(int fd, const FitsHeader& header, const ImagePlane& plane) {
 
 }  // namespace
 
+std::string fits_ppm_header(int64_t width, int64_t height) {
+    return "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+}
+
 int fits_write_ppm(const char* file_name, const FitsHeader& header, const ImagePlane& plane) {
     if (header.blocks == nullptr) {
-        std::puts(NO_HEADER_CHAIN_LINE);
-        return WRITE_FAILED;
+        std::puts(messages::NO_HEADER_CHAIN);
+        return FITS_WRITE_FAILED;
     }
     // Axis lengths of 0 or below give the text header alone; longer axes than
     // the plane holds would read past it.
     if (header.naxis1 > MAX_AXIS || header.naxis2 > MAX_AXIS) {
-        std::printf("wf: Error - NAXIS1 %d, NAXIS2 %d is larger than the image plane, file not written\n",
-                    header.naxis1, header.naxis2);
-        return WRITE_FAILED;
+        std::printf(messages::PPM_TOO_LARGE, header.naxis1, header.naxis2);
+        return FITS_WRITE_FAILED;
     }
     FileReplacement out;
     if (!out.open(file_name, false)) {
-        std::puts(CANNOT_OPEN_LINE);
-        return WRITE_FAILED;
+        std::puts(messages::CANNOT_OPEN);
+        return FITS_WRITE_FAILED;
     }
-    const std::string text_header =
-        "P6\n" + std::to_string(header.naxis1) + " " + std::to_string(header.naxis2) + "\n255\n";
+    const std::string text_header = fits_ppm_header(header.naxis1, header.naxis2);
     bool ok = write_full(out.fd(), text_header.data(), text_header.size());
     if (ok && header.naxis1 > 0) ok = write_rows(out.fd(), header, plane);
     if (ok) ok = out.commit();
     if (!ok) {
-        std::puts("wf: Error writing PPM file");
-        return WRITE_FAILED;
+        std::puts(messages::PPM_WRITE_FAILED);
+        return FITS_WRITE_FAILED;
     }
-    return 0;
+    return FITS_OK;
 }

@@ -2,8 +2,8 @@
 #include <cstdint>
 
 #include "config.hpp"
-#include "data_layout.hpp"
 #include "fits.hpp"
+#include "image_input.hpp"
 #include "pixel_codec.hpp"
 #include "plane_io.hpp"
 
@@ -35,5 +35,5 @@ int fits_read(const char* file_name, FitsHeader& header, ImagePlane& plane) {
     // every value in turn would give.
     if (summary.max > static_cast<float>(header.datamax)) header.datamax = truncate_to_int64(summary.max);
     if (static_cast<float>(header.datamin) > summary.min) header.datamin = truncate_to_int64(summary.min);
-    return 0;
+    return FITS_OK;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "interrupt_cleanup.hpp"
+#include "messages.hpp"
 
 namespace fits_internal {
 
@@ -41,8 +42,7 @@ UniqueFd open_locked(const char* path, LockOutcome& outcome) {
                 return fd;
             }
             if (!told) {
-                std::fprintf(stderr, "%s: waiting for another program to finish rewriting %s\n",
-                             program_invocation_short_name, path);
+                std::fprintf(stderr, messages::WAITING_FOR_REWRITER, program_invocation_short_name, path);
                 told = true;
             }
             // A signal while waiting ends the program as during a write.

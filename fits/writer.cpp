@@ -12,15 +12,13 @@ using namespace fits_internal;
 
 namespace {
 
-constexpr int WRITE_FAILED = -1;
-
 int write_image(const char* file_name, const FitsHeader& header, const ImagePlane& plane, FitsTail tail) {
     const ItemEncoding* enc = find_plane_encoding(header.bytes_per_pixel);
     if (header.blocks != nullptr) {
         const std::string refusal = data_refusal(header, enc);
         if (!refusal.empty()) {
             std::puts(refusal.c_str());
-            return WRITE_FAILED;
+            return FITS_WRITE_FAILED;
         }
     }
     FitsOutput out;

@@ -1,4 +1,6 @@
-#include "plane_bands.hpp"
+// Moving strips of rows between a row-major buffer and the column-major
+// plane, in 4 x 4 tiles transposed in vector registers.
+#include "plane_strips.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -24,7 +26,7 @@ inline Vec4 load4(const float* p) {
 inline void store4(float* p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
 
 // A store that bypasses the cache, for 16-byte aligned `p`: the plane is far
-// larger than the cache and is written once per band, a whole cache line per
+// larger than the cache and is written once per strip, a whole cache line per
 // column, so reading each line in before overwriting it would be wasted.
 inline void stream4(float* p, Vec4 v) {
 #if defined(__SSE2__)
@@ -100,12 +102,12 @@ inline void tile_to_rows(const float* columns, int64_t pitch, float* rows) {
     store4(rows + 3 * pitch, d);
 }
 
-// Visits every pixel of a band: whole 4x4 tiles through `tile`, the rest
+// Visits every pixel of a strip: whole 4x4 tiles through `tile`, the rest
 // (the last columns and rows that make no whole tile, and a partial last
-// row) one by one through `pixel`. Both get the index in the band buffer
+// row) one by one through `pixel`. Both get the index in the strip buffer
 // (rows `pitch` apart) and the plane column x and row offset r.
 template <typename Tile, typename Pixel>
-void walk_band(int64_t count, int64_t width, int64_t pitch, Tile tile, Pixel pixel) {
+void walk_strip(int64_t count, int64_t width, int64_t pitch, Tile tile, Pixel pixel) {
     const int64_t full_rows = count / width;
     const int64_t tiled_rows = full_rows / kTile * kTile;
     const int64_t tiled_columns = width / kTile * kTile;
@@ -120,17 +122,17 @@ void walk_band(int64_t count, int64_t width, int64_t pitch, Tile tile, Pixel pix
 
 }  // namespace
 
-void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane, float& max,
+void scatter_strip(const float* values, int64_t count, int64_t width, int64_t y0, ImagePlane& plane, float& max,
                   float& min) {
-    const int64_t pitch = band_pitch(width);
+    const int64_t pitch = strip_pitch(width);
     RangeLanes range(max, min);
     const auto pixel = [&](int64_t i, int64_t x, int64_t r) {
         plane[x][y0 + r] = values[i];
         add_to_range(values[i], max, min);
     };
-    // Every tile of the band starts a row that is a multiple of 4 after y0.
+    // Every tile of the strip starts a row that is a multiple of 4 after y0.
     if (reinterpret_cast<uintptr_t>(&plane[0][y0]) % sizeof(Vec4) == 0) {
-        walk_band(
+        walk_strip(
             count, width, pitch,
             [&](int64_t i, int64_t x, int64_t r) {
                 tile_to_columns<stream4>(values + i, pitch, &plane[x][y0 + r], range);
@@ -138,7 +140,7 @@ void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0,
             pixel);
         stream_fence();
     } else {
-        walk_band(
+        walk_strip(
             count, width, pitch,
             [&](int64_t i, int64_t x, int64_t r) {
                 tile_to_columns<store4>(values + i, pitch, &plane[x][y0 + r], range);
@@ -148,13 +150,13 @@ void scatter_band(const float* values, int64_t count, int64_t width, int64_t y0,
     range.fold_into(max, min);
 }
 
-void gather_band(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values) {
-    const int64_t pitch = band_pitch(width);
-    // Each column is read a cache line or so per band, 32 KiB away from the
+void gather_strip(const ImagePlane& plane, int64_t count, int64_t width, int64_t y0, float* values) {
+    const int64_t pitch = strip_pitch(width);
+    // Each column is read a cache line or so per strip, 32 KiB away from the
     // next column: too far apart for the hardware to guess, so the lines of
-    // the next band are asked for while this one is moved.
+    // the next strip are asked for while this one is moved.
     const int64_t next = y0 + count / width;
-    walk_band(
+    walk_strip(
         count, width, pitch,
         [&](int64_t i, int64_t x, int64_t r) {
             if (r == 0 && next < MAX_AXIS)

@@ -1,4 +1,6 @@
-#include "replace_file.hpp"
+// FileReplacement: a new file written beside its target and put in place by
+// a rename once it is on stable storage.
+#include "file_replacement.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -10,17 +12,11 @@
 #include <unistd.h>
 
 #include "interrupt_cleanup.hpp"
+#include "tuning.hpp"
 
 namespace fits_internal {
 
 namespace {
-
-// Write-back of a new file is started in batches of this many bytes while it
-// is written: large enough for the disk to take them in long runs, small
-// enough that little is left for the flush at the end. (On the 8192 x 8192
-// bench frame 2 MiB gave quadsplit and boxpatch 5 to 15% less time than
-// 8 MiB, and 32 MiB 20% more.)
-constexpr int64_t kWritebackBatch = 2 << 20;
 
 // Keeps temporary names within the file system's name limit.
 constexpr size_t kMaxBaseInTempName = 200;
@@ -159,7 +155,7 @@ bool FileReplacement::clone_from(int source_fd) {
 }
 
 void FileReplacement::written_up_to(int64_t end) {
-    if (!fd_ || temp_path_.empty() || end - writeback_from_ < kWritebackBatch) return;
+    if (!fd_ || temp_path_.empty() || end - writeback_from_ < tuning::WRITEBACK_BATCH) return;
     start_writeback(fd_.get(), writeback_from_, end - writeback_from_);
     writeback_from_ = end;
 }

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "fits.hpp"
-#include "replace_file.hpp"
-#include "write_failures.hpp"
+#include "file_replacement.hpp"
+#include "messages.hpp"
 
 using namespace fits_internal;
 
@@ -31,15 +31,15 @@ void fits_write_bytes(FitsFileOutput& out, const void* bytes, std::size_t size) 
 
 int fits_finish_file(FitsFileOutput& out, const char* write_failed_line) {
     if (out.open_failed) {
-        std::puts(CANNOT_OPEN_LINE);
-        return -1;
+        std::puts(messages::CANNOT_OPEN);
+        return FITS_WRITE_FAILED;
     }
     if (out.write_failed || !out.file->commit()) {
         out.file->abandon();
         std::puts(write_failed_line);
-        return -1;
+        return FITS_WRITE_FAILED;
     }
-    return 0;
+    return FITS_OK;
 }
 
 int fits_replace_file(const char* file_name, const void* bytes, std::size_t size, const char* write_failed_line) {
