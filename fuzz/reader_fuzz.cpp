@@ -40,7 +40,7 @@ void edit_header(FitsHeader& header) {
 bool checked_as_large(const char* path) {
     FitsHeader header;
     FitsInput input;
-    const bool large = fits_open_image(path, header, input) == 0 && header.npixels > fuzz::kMaxWholePixels;
+    const bool large = fits_open_image(path, header, input) == FITS_OK && header.npixels > fuzz::kMaxWholePixels;
     if (large) {
         check_header(header);
         edit_header(header);
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* path = fuzz::file_holding(data + 1, size - 1);
     if (checked_as_large(path)) return 0;
     FitsHeader header;
-    if (fits_read(path, header, fuzz::plane()) == 0) {
+    if (fits_read(path, header, fuzz::plane()) == FITS_OK) {
         check_header(header);
         fits_write("/dev/null", header, fuzz::plane());
         edit_header(header);

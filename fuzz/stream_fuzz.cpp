@@ -21,7 +21,7 @@ constexpr int64_t kMaxReads = 32;
 // The plane that fits_read fills, for an image that opened as `header`.
 void read_into_plane(const char* path, const FitsHeader& header) {
     FitsHeader read;
-    if (fits_read(path, read, fuzz::plane()) != 0) fuzz::broken("fits_read refused an image that opened");
+    if (fits_read(path, read, fuzz::plane()) != FITS_OK) fuzz::broken("fits_read refused an image that opened");
     if (read.naxis1 != header.naxis1 || read.naxis2 != header.naxis2 || read.bitpix != header.bitpix ||
         read.data_end != header.data_end)
         fuzz::broken("fits_read and fits_open_image describe the image differently");
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* path = fuzz::file_holding(data + 1, size - 1);
     FitsHeader header;
     FitsInput input;
-    if (fits_open_image(path, header, input) == 0) {
+    if (fits_open_image(path, header, input) == FITS_OK) {
         const int64_t band_rows = std::max<int64_t>(1 + data[0] % 8, (input.rows + kMaxReads - 1) / kMaxReads);
         FitsOutput out;
         fits_create_image("/dev/null", header, out, FitsTail::keep);
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             stream_large(input, band_rows, out);
         }
-        if (fits_finish_image(out) != 0) fuzz::broken("an image that opened could not be written");
+        if (fits_finish_image(out) != FITS_OK) fuzz::broken("an image that opened could not be written");
     }
     fits_free_header(header);
     return 0;

@@ -225,7 +225,7 @@ TEST(MakeHeader, PaddedHeaderMakesAReadableFile) {
     for (int i = 0; i < 15; ++i) test::plane_a()[i % 5][i / 5] = static_cast<float>(i * 100 - 700);
     test::TempDir dir;
     const std::string path = dir.file("made.fits");
-    ASSERT_EQ(fits_write(path.c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_write(path.c_str(), h, test::plane_a()), FITS_OK);
     fits_free_header(h);
 
     std::vector<double> values;
@@ -233,7 +233,7 @@ TEST(MakeHeader, PaddedHeaderMakesAReadableFile) {
     const std::string file = test::read_file(path);
     EXPECT_TRUE(file.substr(FITS_BLOCK) == test::data_blocks(16, values));
     FitsHeader back;
-    ASSERT_EQ(fits_read(path.c_str(), back, test::plane_b()), 0);
+    ASSERT_EQ(fits_read(path.c_str(), back, test::plane_b()), FITS_OK);
     EXPECT_EQ(back.naxis1, 5);
     EXPECT_EQ(back.naxis2, 3);
     EXPECT_EQ(back.bitpix, 16);

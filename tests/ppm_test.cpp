@@ -39,7 +39,7 @@ TEST(Ppm, RowsRunFromTheTopImageRowDown) {
     test::TempDir dir;
     FitsHeader h = record(2, 2);
     const Written w = write_ppm(dir.file("a.ppm"), h);
-    EXPECT_EQ(w.result, 0);
+    EXPECT_EQ(w.result, FITS_OK);
     EXPECT_EQ(w.output, "");
     EXPECT_EQ(w.bytes, kHeader2x2 + std::string("\3\3\3\4\4\4\1\1\1\2\2\2", 12));
 }
@@ -62,7 +62,7 @@ TEST(Ppm, GreyLevelIsTheIntegerPartModulo256) {
     test::TempDir dir;
     FitsHeader h = record(n, 1);
     const Written w = write_ppm(dir.file("row.ppm"), h);
-    ASSERT_EQ(w.result, 0);
+    ASSERT_EQ(w.result, FITS_OK);
     const std::string head = "P6\n" + std::to_string(n) + " 1\n255\n";
     ASSERT_EQ(w.bytes.size(), head.size() + 3 * static_cast<size_t>(n));
     for (int16_t x = 0; x < n; ++x)
@@ -77,7 +77,7 @@ TEST(Ppm, AxesOfZeroOrBelowGiveTheTextHeaderAlone) {
         test::TempDir dir;
         FitsHeader h = record(naxis1, naxis2);
         const Written w = write_ppm(dir.file("empty.ppm"), h);
-        EXPECT_EQ(w.result, 0);
+        EXPECT_EQ(w.result, FITS_OK);
         EXPECT_EQ(w.bytes, "P6\n" + std::to_string(naxis1) + " " + std::to_string(naxis2) + "\n255\n");
     }
 }
@@ -86,18 +86,18 @@ TEST(Ppm, RefusalsMakeNoFile) {
     test::TempDir dir;
     FitsHeader no_chain = record(2, 2, false);
     Written w = write_ppm(dir.file("a.ppm"), no_chain);
-    EXPECT_EQ(w.result, -1);
+    EXPECT_EQ(w.result, FITS_WRITE_FAILED);
     EXPECT_EQ(w.output, "rf: Error - no header block defined, file not written\n");
 
     FitsHeader h = record(2, 2);
     w = write_ppm(dir.file("no/such/folder.ppm"), h);
-    EXPECT_EQ(w.result, -1);
+    EXPECT_EQ(w.result, FITS_WRITE_FAILED);
     EXPECT_EQ(w.output, "wf: Error opening file for writing\n");
 
     // Wider than the plane: refused before any pixel is read.
     FitsHeader wide = record(MAX_AXIS + 1, 2);
     w = write_ppm(dir.file("wide.ppm"), wide);
-    EXPECT_EQ(w.result, -1);
+    EXPECT_EQ(w.result, FITS_WRITE_FAILED);
     EXPECT_EQ(w.output, "wf: Error - NAXIS1 8193, NAXIS2 2 is larger than the image plane, file not written\n");
     EXPECT_TRUE(test::list_dir(dir.path()).empty());
 }
@@ -109,7 +109,7 @@ TEST(Ppm, AFailedWriteIsReported) {
     test::plane_a()[0][0] = 7;
     FitsHeader h = record(4, 4);
     const Written w = write_ppm("/dev/full", h);
-    EXPECT_EQ(w.result, -1);
+    EXPECT_EQ(w.result, FITS_WRITE_FAILED);
     EXPECT_EQ(w.output, "wf: Error writing PPM file\n");
 }
 
@@ -119,7 +119,7 @@ TEST(Ppm, ReplacesAnExistingPictureWhole) {
     test::plane_a()[0][0] = 7;
     FitsHeader h = record(1, 1);
     const Written w = write_ppm(dir.file("a.ppm"), h);
-    EXPECT_EQ(w.result, 0);
+    EXPECT_EQ(w.result, FITS_OK);
     EXPECT_EQ(w.bytes, std::string("P6\n1 1\n255\n\7\7\7"));
 }
 

@@ -241,7 +241,7 @@ TEST(RowItems, ArePartsOfTheRowsRead) {
     test::write_file(dir.file("cut.fits"), bytes);
     FitsHeader header;
     FitsInput input;
-    test::captured_stdout([&] { ASSERT_EQ(fits_open_image(dir.file("cut.fits").c_str(), header, input), 0); });
+    test::captured_stdout([&] { ASSERT_EQ(fits_open_image(dir.file("cut.fits").c_str(), header, input), FITS_OK); });
     fits_free_header(header);
     std::vector<uint8_t> row(14), part(16);
     for (const int64_t y : {0, 1, 250, 399, 400, 401, 499}) {
@@ -544,7 +544,7 @@ TEST(FitsFrame, BadBoxIsRepairedByThePrintedLimits) {
 
     ASSERT_EQ(test::run(test::programs::QUADSPLIT, {"frame.fits"}, {dir.path()}).status, 0);
     FitsHeader h;
-    ASSERT_EQ(fits_read(dir.file("frame.b.fits").c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_read(dir.file("frame.b.fits").c_str(), h, test::plane_a()), FITS_OK);
     fits_free_header(h);
     const float saturated = 65535.0f - 32768.0f;
     auto in_box = [&](int x, int y) { return x >= x1 - 1 && x < x2 && y >= y1 - 1 && y < y2; };
@@ -554,7 +554,7 @@ TEST(FitsFrame, BadBoxIsRepairedByThePrintedLimits) {
 
     const std::vector<std::string> limits = {"-b", m[1], m[2], m[3], m[4], "frame.b.fits"};
     ASSERT_EQ(test::run(test::programs::BOXPATCH, limits, {dir.path()}).status, 0);
-    ASSERT_EQ(fits_read(dir.file("frame.b.fits").c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_read(dir.file("frame.b.fits").c_str(), h, test::plane_a()), FITS_OK);
     fits_free_header(h);
     for (int x = x1 - 1; x < x2; ++x)
         for (int y = y1 - 1; y < y2; ++y) ASSERT_LT(test::plane_a()[x][y], saturated - 30000) << x << "," << y;

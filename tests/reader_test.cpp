@@ -49,7 +49,7 @@ TEST(Reader, ItemValuesFollowTheEncodingTable) {
         std::string data = c.item;
         data.resize(FITS_BLOCK, '\0');
         FitsHeader h;
-        ASSERT_EQ(read_bytes(file + data, h).result, 0) << c.bitpix;
+        ASSERT_EQ(read_bytes(file + data, h).result, FITS_OK) << c.bitpix;
         EXPECT_EQ(bits_of(test::plane_a()[0][0]), c.expected_bits) << "BITPIX " << c.bitpix;
         EXPECT_EQ(h.bytes_per_pixel, c.bitpix / 8);
         fits_free_header(h);
@@ -67,7 +67,7 @@ TEST(Reader, HeaderChainEndsWithTheBlockHoldingEnd) {
         cards.resize(static_cast<size_t>(c.cards_before_end), "COMMENT filler");
         cards.push_back("END");
         FitsHeader h;
-        ASSERT_EQ(read_bytes(test::header_blocks(cards) + test::data_blocks(16, {-7, 9}), h).result, 0);
+        ASSERT_EQ(read_bytes(test::header_blocks(cards) + test::data_blocks(16, {-7, 9}), h).result, FITS_OK);
         int blocks = 0;
         for (HeaderBlock* b = h.blocks; b != nullptr; b = b->link) ++blocks;
         EXPECT_EQ(blocks, c.blocks);
@@ -100,10 +100,10 @@ TEST(Reader, HeaderBlocksAreBounded) {
         for (HeaderBlock* b = h.blocks; b != nullptr; b = b->link) ++blocks;
         EXPECT_EQ(blocks, MAX_HEADER_BLOCKS);
         if (end_block == MAX_HEADER_BLOCKS) {
-            EXPECT_EQ(result, 0);
+            EXPECT_EQ(result, FITS_OK);
             EXPECT_EQ(out, "");
         } else {
-            EXPECT_EQ(result, -3);
+            EXPECT_EQ(result, FITS_NOT_IMAGE);
             EXPECT_EQ(out, "rf: Error - no END card in the first " + std::to_string(MAX_HEADER_BLOCKS) +
                                " header blocks\n");
         }
@@ -115,7 +115,7 @@ TEST(Reader, FieldsOfTheRecord) {
     FitsHeader h;
     const std::string file = test::fits_file(16, 3, 2, {5, -3, 0, 1, 2, 4},
                                              {test::value_card("BSCALE", "2"), test::value_card("BZERO", "32768")});
-    ASSERT_EQ(read_bytes(file, h).result, 0);
+    ASSERT_EQ(read_bytes(file, h).result, FITS_OK);
     EXPECT_EQ(h.naxis, 2);
     EXPECT_EQ(h.naxis1, 3);
     EXPECT_EQ(h.naxis2, 2);
@@ -137,11 +137,11 @@ TEST(Reader, FieldsOfTheRecord) {
     late.resize(CARDS_PER_BLOCK, "COMMENT x");
     late.push_back(test::value_card("BSCALE", "0"));
     late.push_back("END");
-    ASSERT_EQ(read_bytes(test::header_blocks(late) + test::data_blocks(8, {1}), h).result, 0);
+    ASSERT_EQ(read_bytes(test::header_blocks(late) + test::data_blocks(8, {1}), h).result, FITS_OK);
     EXPECT_EQ(h.bscale, 1.0);
     EXPECT_EQ(h.bzero, 0.0);
     fits_free_header(h);
-    ASSERT_EQ(read_bytes(test::fits_file(8, 1, 1, {1}, {test::value_card("BSCALE", "nan")}), h).result, 0);
+    ASSERT_EQ(read_bytes(test::fits_file(8, 1, 1, {1}, {test::value_card("BSCALE", "nan")}), h).result, FITS_OK);
     EXPECT_TRUE(std::isnan(h.bscale));
     fits_free_header(h);
 }
@@ -168,35 +168,35 @@ std::vector<FailureCase> failure_cases() {
         return cards;
     };
     return {
-        {"Empty", "", FitsConfig::common, -2, "rf: File read error\n"},
-        {"NoSimple", header_only(without(basic(8, 1, 1), 0)), FitsConfig::common, -3, kNotFits},
+        {"Empty", "", FitsConfig::common, FITS_SHORT_HEADER, "rf: File read error\n"},
+        {"NoSimple", header_only(without(basic(8, 1, 1), 0)), FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
         {"NaxisThree", header_only({test::value_card("SIMPLE", "F"), test::value_card("NAXIS", "3")}),
-         FitsConfig::common, -3, kNotFits},
-        {"Naxis1Zero", header_only(basic(8, 0, 1)), FitsConfig::common, -3, kNotFits},
-        {"Naxis2Negative", header_only(basic(8, 1, -5)), FitsConfig::common, -3, kNotFits},
-        {"NoBitpix", header_only(without(basic(8, 1, 1), 1)), FitsConfig::common, -3, kNotFits},
-        {"Naxis1TooLarge", header_only(basic(8, 8193, 1)), FitsConfig::common, -3,
+         FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
+        {"Naxis1Zero", header_only(basic(8, 0, 1)), FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
+        {"Naxis2Negative", header_only(basic(8, 1, -5)), FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
+        {"NoBitpix", header_only(without(basic(8, 1, 1), 1)), FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
+        {"Naxis1TooLarge", header_only(basic(8, 8193, 1)), FitsConfig::common, FITS_NOT_IMAGE,
          "rf: Error - NAXIS1 = 8193 is larger than the limit of 8192\n"},
         // The size limit applies to images of accepted form only.
-        {"Naxis1TooLargeNaxis2Zero", header_only(basic(8, 777777701, 0)), FitsConfig::common, -3, kNotFits},
-        {"Naxis2WrapsTo16Bits", header_only(basic(8, 1, 65537)), FitsConfig::common, -3,
+        {"Naxis1TooLargeNaxis2Zero", header_only(basic(8, 777777701, 0)), FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
+        {"Naxis2WrapsTo16Bits", header_only(basic(8, 1, 65537)), FitsConfig::common, FITS_NOT_IMAGE,
          "rf: Error - NAXIS2 = 65537 is larger than the limit of 8192\n"},
-        {"Bitpix64Common", header_only(basic(-64, 1, 1)), FitsConfig::common, -3, kNotFits},
-        {"Bitpix40Split", header_only(basic(-40, 1, 1)), FitsConfig::quadsplit, -4,
+        {"Bitpix64Common", header_only(basic(-64, 1, 1)), FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
+        {"Bitpix40Split", header_only(basic(-40, 1, 1)), FitsConfig::quadsplit, FITS_BAD_BITPIX,
          "rf:  -40 BITPIX format not supported.\n"},
-        {"Bitpix64", header_only(basic(64, 1, 1)), FitsConfig::common, -4, "rf:  64 BITPIX format not supported.\n"},
-        {"BitpixNarrowsTo32", header_only(basic(65568, 1, 1)), FitsConfig::common, -4,
+        {"Bitpix64", header_only(basic(64, 1, 1)), FitsConfig::common, FITS_BAD_BITPIX, "rf:  64 BITPIX format not supported.\n"},
+        {"BitpixNarrowsTo32", header_only(basic(65568, 1, 1)), FitsConfig::common, FITS_BAD_BITPIX,
          "rf:  65568 BITPIX format not supported.\n"},
-        {"Bitpix24", header_only(basic(24, 1, 1)), FitsConfig::common, -4, "rf:  24 BITPIX format not supported.\n"},
-        {"Bitpix0", header_only(basic(0, 1, 1)), FitsConfig::common, -4, "rf:  0 BITPIX format not supported.\n"},
-        {"BitpixMinus16", header_only(basic(-16, 1, 1)), FitsConfig::common, -4,
+        {"Bitpix24", header_only(basic(24, 1, 1)), FitsConfig::common, FITS_BAD_BITPIX, "rf:  24 BITPIX format not supported.\n"},
+        {"Bitpix0", header_only(basic(0, 1, 1)), FitsConfig::common, FITS_BAD_BITPIX, "rf:  0 BITPIX format not supported.\n"},
+        {"BitpixMinus16", header_only(basic(-16, 1, 1)), FitsConfig::common, FITS_BAD_BITPIX,
          "rf:  -16 BITPIX format not supported.\n"},
         // BITPIX is judged only once the whole chain is read.
-        {"Bitpix64WithoutEnd", header_only(basic(64, 1, 1), false), FitsConfig::common, -2, "rf: File read error\n"},
+        {"Bitpix64WithoutEnd", header_only(basic(64, 1, 1), false), FitsConfig::common, FITS_SHORT_HEADER, "rf: File read error\n"},
         {"BscaleZero", header_only([&] { auto c = basic(8, 1, 1); c.push_back(test::value_card("BSCALE", "-0")); return c; }()),
-         FitsConfig::common, -3, kNotFits},
+         FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
         {"BscaleText", header_only([&] { auto c = basic(8, 1, 1); c.push_back("BSCALE  = 'one'"); return c; }()),
-         FitsConfig::common, -3, kNotFits},
+         FitsConfig::common, FITS_NOT_IMAGE, kNotFits},
     };
 }
 
@@ -219,7 +219,7 @@ TEST(Reader, MissingFileNamesIt) {
     std::string out;
     int result = 0;
     out = test::captured_stdout([&] { result = fits_read("/nonexistent/x.fits", h, test::plane_a()); });
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(result, FITS_CANNOT_OPEN);
     EXPECT_EQ(out, "rf: Error - file not found ( /nonexistent/x.fits )\n");
     EXPECT_EQ(h.blocks, nullptr);
 }
@@ -237,7 +237,7 @@ TEST(Reader, DataThatEndEarly) {
         for (int x = 0; x < 100; ++x) std::fill_n(test::plane_a()[x], 100, 7.0f);
         FitsHeader h;
         const Read r = read_bytes(cut, h, config);
-        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.result, FITS_OK);
         std::string line = config == FitsConfig::common
                                ? "rf: Error reading FITS data- EOF encountered before end of data\n"
                                : "rf warning: Error reading FITS data- EOF before end of data\n";
@@ -275,7 +275,7 @@ TEST(Reader, DataRangeFollowsThePerValueRule) {
             if (static_cast<float>(min) > v) min = static_cast<int64_t>(v);
         }
         FitsHeader h;
-        ASSERT_EQ(read_bytes(test::fits_file(-32, 10, 5, values), h).result, 0);
+        ASSERT_EQ(read_bytes(test::fits_file(-32, 10, 5, values), h).result, FITS_OK);
         EXPECT_EQ(h.datamax, max);
         EXPECT_EQ(h.datamin, min);
         fits_free_header(h);

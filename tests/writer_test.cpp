@@ -59,12 +59,12 @@ TEST_P(RoundTrip, ReadThenWriteIsByteExact) {
 
     fits_set_config(bitpix == -64 ? FitsConfig::quadsplit : FitsConfig::common);
     FitsHeader h;
-    ASSERT_EQ(fits_read(dir.file("in.fits").c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_read(dir.file("in.fits").c_str(), h, test::plane_a()), FITS_OK);
     for (size_t i = 0; i < values.size(); ++i)
         ASSERT_EQ(test::plane_a()[i % width][i / width], static_cast<float>(values[i])) << "item " << i;
     const Written w = write_with(fits_write, dir.file("out.fits"), h);
     fits_set_config(FitsConfig::common);
-    EXPECT_EQ(w.result, 0);
+    EXPECT_EQ(w.result, FITS_OK);
     EXPECT_EQ(w.output, "");
     EXPECT_TRUE(test::read_file(dir.file("out.fits")) == original);
     fits_free_header(h);
@@ -91,7 +91,7 @@ TEST(Writer, ItemsFromPlaneValues) {
         fits_set_config(c.bpp == -8 ? FitsConfig::quadsplit : FitsConfig::common);
         FitsHeader h = record(c.bpp, 1, 1);
         test::plane_a()[0][0] = c.value;
-        ASSERT_EQ(write_with(fits_write, dir.file("o.fits"), h).result, 0);
+        ASSERT_EQ(write_with(fits_write, dir.file("o.fits"), h).result, FITS_OK);
         fits_set_config(FitsConfig::common);
         const std::string file = test::read_file(dir.file("o.fits"));
         ASSERT_EQ(file.size(), 2u * FITS_BLOCK);
@@ -107,7 +107,7 @@ TEST(Writer, BlockCountFromNpixels) {
     FitsHeader h = record(2, 1440, 2);
     for (int x = 0; x < 1440; ++x) test::plane_a()[x][0] = test::plane_a()[x][1] = static_cast<float>(x + 1);
     h.npixels *= 4;
-    ASSERT_EQ(write_with(fits_write, dir.file("o.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_write, dir.file("o.fits"), h).result, FITS_OK);
     const std::string file = test::read_file(dir.file("o.fits"));
     ASSERT_EQ(file.size(), 9u * FITS_BLOCK);
     EXPECT_EQ(file.substr(FITS_BLOCK + 2 * 2879, 2), "\x05\xa0");  // last pixel, 1440
@@ -132,7 +132,7 @@ TEST(Writer, RefusesWhatItCannotWrite) {
     for (const auto& c : cases) {
         for (const char* name : {"keep.fits", "new.fits"}) {
             const Written w = write_with(fits_write, dir.file(name), *c.h);
-            EXPECT_EQ(w.result, -1);
+            EXPECT_EQ(w.result, FITS_WRITE_FAILED);
             EXPECT_EQ(w.output, c.line);
         }
         EXPECT_EQ(test::list_dir(dir.path()), std::vector<std::string>{"keep.fits"});
@@ -151,7 +151,7 @@ TEST(Writer, ReplacesFilesKeepingModeAndLinks) {
     test::write_file(dir.file("target.fits"), "old contents");
     ::chmod(dir.file("target.fits").c_str(), 0640);
     ASSERT_EQ(::symlink("target.fits", dir.file("link.fits").c_str()), 0);
-    ASSERT_EQ(write_with(fits_write, dir.file("link.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_write, dir.file("link.fits"), h).result, FITS_OK);
     struct stat st {};
     ASSERT_EQ(::lstat(dir.file("link.fits").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -161,13 +161,13 @@ TEST(Writer, ReplacesFilesKeepingModeAndLinks) {
 
     // A link to a file that does not exist yet: the file is made, the link stays.
     ASSERT_EQ(::symlink("made.fits", dir.file("dangling.fits").c_str()), 0);
-    ASSERT_EQ(write_with(fits_write, dir.file("dangling.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_write, dir.file("dangling.fits"), h).result, FITS_OK);
     EXPECT_EQ(test::read_file(dir.file("made.fits")), expected);
     ::unlink(dir.file("dangling.fits").c_str());
     ::unlink(dir.file("made.fits").c_str());
 
     const mode_t mask = ::umask(022);
-    ASSERT_EQ(write_with(fits_write, dir.file("new.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_write, dir.file("new.fits"), h).result, FITS_OK);
     ::umask(mask);
     ASSERT_EQ(::stat(dir.file("new.fits").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
@@ -176,7 +176,7 @@ TEST(Writer, ReplacesFilesKeepingModeAndLinks) {
     // A folder, and a name longer than a folder allows, cannot be opened.
     for (const std::string& target : {dir.path(), dir.file(std::string(256, 'n'))}) {
         const Written w = write_with(fits_write, target, h);
-        EXPECT_EQ(w.result, -1);
+        EXPECT_EQ(w.result, FITS_WRITE_FAILED);
         EXPECT_EQ(w.output, "wf: Error opening file for writing\n");
     }
     EXPECT_EQ(test::list_dir(dir.path()), (std::vector<std::string>{"link.fits", "new.fits", "target.fits"}));
@@ -191,24 +191,24 @@ TEST(Writer, RewriteKeepsBytesAfterTheData) {
     const std::string image = test::fits_file(16, 3, 2, {1, 2, 3, 4, 5, 6});
     test::write_file(dir.file("a.fits"), image + tail);
     FitsHeader h;
-    ASSERT_EQ(fits_read(dir.file("a.fits").c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_read(dir.file("a.fits").c_str(), h, test::plane_a()), FITS_OK);
     test::plane_a()[1][1] = 50;
     const std::string patched = test::fits_file(16, 3, 2, {1, 2, 3, 4, 50, 6});
-    ASSERT_EQ(write_with(fits_rewrite, dir.file("a.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_rewrite, dir.file("a.fits"), h).result, FITS_OK);
     EXPECT_TRUE(test::read_file(dir.file("a.fits")) == patched + tail);
-    ASSERT_EQ(write_with(fits_write, dir.file("a.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_write, dir.file("a.fits"), h).result, FITS_OK);
     EXPECT_TRUE(test::read_file(dir.file("a.fits")) == patched);
 
     // A header grown by a block after the read: what followed the data of
     // the file as read is kept all the same, after the new header and data.
     test::write_file(dir.file("b.fits"), image + tail);
     fits_free_header(h);
-    ASSERT_EQ(fits_read(dir.file("b.fits").c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_read(dir.file("b.fits").c_str(), h, test::plane_a()), FITS_OK);
     for (int i = 0; i < 40; ++i) ASSERT_NE(fits_insert_card("HISTORY", "1", "grown", h), nullptr);
     ASSERT_NE(h.blocks->link, nullptr);
     std::string grown;
     for (const HeaderBlock* b = h.blocks; b != nullptr; b = b->link) grown.append(b->cards, FITS_BLOCK);
-    ASSERT_EQ(write_with(fits_rewrite, dir.file("b.fits"), h).result, 0);
+    ASSERT_EQ(write_with(fits_rewrite, dir.file("b.fits"), h).result, FITS_OK);
     EXPECT_TRUE(test::read_file(dir.file("b.fits")) == grown + image.substr(FITS_BLOCK) + tail);
     fits_free_header(h);
 }
@@ -232,7 +232,7 @@ TEST(Writer, RewriteIsTheSameClonedOrWhole) {
             test::write_file(path, inputs[k]);
             FitsHeader h;
             FitsInput in;
-            test::captured_stdout([&] { ASSERT_EQ(fits_open_image_to_rewrite(path.c_str(), h, in), 0); });
+            test::captured_stdout([&] { ASSERT_EQ(fits_open_image_to_rewrite(path.c_str(), h, in), FITS_OK); });
             if (k == 2) {
                 for (int i = 0; i < 40; ++i) ASSERT_NE(fits_insert_card("HISTORY", "1", "grown", h), nullptr);
             }
@@ -240,7 +240,7 @@ TEST(Writer, RewriteIsTheSameClonedOrWhole) {
             fits_create_rewrite(path.c_str(), h, in, out, how);
             fits_copy_rows(in, out, 8);
             fits_write_rows(out, row.data(), 1400);
-            EXPECT_EQ(test::captured_stdout([&] { EXPECT_EQ(fits_finish_image(out), 0); }), "");
+            EXPECT_EQ(test::captured_stdout([&] { EXPECT_EQ(fits_finish_image(out), FITS_OK); }), "");
             fits_close_image(in);
             fits_free_header(h);
             results[how == FitsRewrite::whole] = test::read_file(path);
@@ -257,7 +257,7 @@ TEST(Writer, FailedWriteLeavesTargetUntouched) {
     const std::string old = test::fits_file(16, 100, 100, std::vector<double>(10000, 3));
     test::write_file(dir.file("a.fits"), old);
     FitsHeader h;
-    ASSERT_EQ(fits_read(dir.file("a.fits").c_str(), h, test::plane_a()), 0);
+    ASSERT_EQ(fits_read(dir.file("a.fits").c_str(), h, test::plane_a()), FITS_OK);
     test::plane_a()[5][5] = 99;
 
     rlimit saved{};
@@ -269,7 +269,7 @@ TEST(Writer, FailedWriteLeavesTargetUntouched) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
 
-    EXPECT_EQ(w.result, -1);
+    EXPECT_EQ(w.result, FITS_WRITE_FAILED);
     EXPECT_EQ(w.output, "wf:  Error writing FITS file\n");
     EXPECT_TRUE(test::read_file(dir.file("a.fits")) == old);
     EXPECT_EQ(test::list_dir(dir.path()), std::vector<std::string>{"a.fits"});
@@ -283,7 +283,7 @@ TEST(Writer, RefusesTargetTheUserMayNotWrite) {
     ::chmod(dir.file("ro.fits").c_str(), 0444);
     FitsHeader h = record(1, 1, 1);
     const Written w = write_with(fits_write, dir.file("ro.fits"), h);
-    EXPECT_EQ(w.result, -1);
+    EXPECT_EQ(w.result, FITS_WRITE_FAILED);
     EXPECT_EQ(w.output, "wf: Error opening file for writing\n");
     EXPECT_EQ(test::read_file(dir.file("ro.fits")), "old");
     fits_free_header(h);
