@@ -1,5 +1,5 @@
-// File descriptors with RAII, whole-buffer reads and writes, and flushes to
-// stable storage.
+// File descriptors with RAII, whole-buffer reads and writes, copies between
+// files, and flushes to stable storage.
 #pragma once
 
 #include <cstddef>
