@@ -14,7 +14,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 four interleaved amplifier channels: quadsplit writes an image's four
 channel images, quadmerge rebuilds the image from them, boxpatch repairs a
 box of bad pixels, fitspreview writes a picture of an image and fitsframe a
-synthetic raw frame.")
+synthetic raw frame; fitsquad-batch runs them over many frames, as a Slurm
+job array or with GNU parallel.")
 set(CPACK_GENERATOR "DEB;TGZ")
 set(CPACK_STRIP_FILES ON)
 
