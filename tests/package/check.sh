@@ -5,12 +5,13 @@
 # - configuring for a big-endian target is refused with a clear line;
 # - `cmake --install` into a temporary DESTDIR, the .deb (unpacked with
 #   dpkg-deb -x, never installed) and the .tar.gz made by cpack each hold the
-#   five programs, fitsquad-batch and their man pages and nothing else;
-#   every program prints the project version, fitsquad-batch is
-#   scripts/batch.sh with its name changed, and every man page renders
-#   without a warning, with the sections NAME, SYNOPSIS, DESCRIPTION, EXIT
-#   STATUS and EXAMPLE, the project version, and the synopsis of its
-#   program's --help;
+#   five programs, fitsquad-batch, their man pages (gzip'd), the copyright
+#   file and the changelog, and nothing else; every program prints the
+#   project version, fitsquad-batch is scripts/batch.sh with its name
+#   changed, and every man page renders without a warning, with the sections
+#   NAME, SYNOPSIS, DESCRIPTION, EXIT STATUS and EXAMPLE, the project
+#   version, and the synopsis of its program's --help;
+# - lintian finds no error in the .deb (its tags are printed);
 # - the demo's road run with the installed programs writes the same files as
 #   run with the programs of the build folder, and the installed
 #   fitsquad-batch, finding the programs on PATH, writes those of direct runs.
@@ -22,8 +23,8 @@ programs=(quadsplit quadmerge boxpatch fitspreview fitsframe)
 batch=fitsquad-batch
 
 # man-db renders the pages, dpkg-dev's dpkg-shlibdeps gives the .deb its
-# dependencies, and clang can build for a big-endian target.
-"$root/scripts/need-packages.sh" man-db dpkg-dev clang
+# dependencies, lintian checks it, and clang can build for a big-endian target.
+"$root/scripts/need-packages.sh" man-db dpkg-dev lintian clang
 
 work=$(mktemp -d /tmp/fitsquad-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -59,13 +60,20 @@ mkdir "$work/tgz" && tar -xzf "${tars[0]}" -C "$work/tgz"
 # check_tree NAME PREFIX: one installed tree.
 check_tree() {
     local name=$1 prefix=$2 expected listed
-    expected=$(for p in "${programs[@]}" $batch; do echo "bin/$p"; echo "share/man/man1/$p.1"; done | sort)
+    expected=$(for p in "${programs[@]}" $batch; do echo "bin/$p"; echo "share/man/man1/$p.1.gz"; done
+               echo share/doc/fitsquad/copyright; echo share/doc/fitsquad/changelog.gz)
+    expected=$(sort <<<"$expected")
     listed=$(cd "$prefix" && find . -mindepth 1 ! -type d -printf '%P\n' | sort)
     [ "$listed" = "$expected" ] || fail "$name holds"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
+    grep -qxs "Copyright 2026 fitsquad maintainers" "$prefix/share/doc/fitsquad/copyright" &&
+        grep -q "No license has been chosen" "$prefix/share/doc/fitsquad/copyright" ||
+        fail "$name: the copyright file does not name the holder and say that no license is granted"
+    [[ "$(zcat "$prefix/share/doc/fitsquad/changelog.gz" | head -n 1)" = "fitsquad ($version) "* ]] ||
+        fail "$name: the changelog's entry is not for version $version"
     sed 's/batch\.sh/fitsquad-batch/g' "$root/scripts/batch.sh" | cmp -s - "$prefix/bin/$batch" ||
         fail "$name: $batch is not scripts/batch.sh named fitsquad-batch"
     for p in "${programs[@]}" $batch; do
-        local program=$prefix/bin/$p page=$prefix/share/man/man1/$p.1 text synopsis usage
+        local program=$prefix/bin/$p page=$prefix/share/man/man1/$p.1.gz text synopsis usage
         [ "$p" = $batch ] || [ "$("$program" --version)" = "$p (fitsquad) $version" ] ||
             fail "$name: $p --version says $("$program" --version)"
         text=$(LC_ALL=C MANWIDTH=200 man --warnings -l "$page" 2>"$work/warnings") || fail "$name: man -l $p.1 failed"
@@ -86,6 +94,14 @@ check_tree() {
 check_tree "cmake --install" "$work/dest/usr/local"
 check_tree "the .deb" "$work/deb/usr"
 check_tree "the .tar.gz" "$(echo "$work"/tgz/fitsquad-"$version"-*)"
+
+echo "== lintian"
+# Run as root, lintian says it is not recommended; that line is not a tag.
+lintian --fail-on none "${debs[0]}" 2>&1 | grep -v "running with root privileges" >"$work/lintian.log" ||
+    [ "${PIPESTATUS[0]}" = 0 ] || fail "lintian failed: $(cat "$work/lintian.log")"
+sed 's/^/lintian: /' "$work/lintian.log"
+[ -s "$work/lintian.log" ] || echo "lintian: no tags"
+! grep -q "^E: " "$work/lintian.log" || fail "lintian finds errors in the .deb"
 
 echo "== the demo with the installed programs"
 mkdir "$work/built"
