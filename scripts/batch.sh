@@ -26,11 +26,12 @@
 # passes the variable on to the job), otherwise from PATH.
 set -uo pipefail
 
+# The usage, then exit with status $1 (0 for --help), by default 1.
 usage() {
     echo "usage: batch.sh split|patch|merge|repair [-b X1 X2 Y1 Y2] FRAME"
     echo "       batch.sh split|patch|merge|repair [-b X1 X2 Y1 Y2] --list LIST RESULTS"
     echo "       batch.sh --summary LIST RESULTS|JOBLOG"
-    exit 1
+    exit "${1:-1}"
 }
 
 program() {
@@ -83,6 +84,7 @@ summary() {
 }
 
 [ $# -ge 1 ] || usage
+[ "$1" != --help ] || usage 0
 if [ "$1" = --summary ]; then
     [ $# -eq 3 ] || usage
     summary "$2" "$3"

@@ -5,21 +5,27 @@
 # - configuring for a big-endian target is refused with a clear line;
 # - `cmake --install` into a temporary DESTDIR, the .deb (unpacked with
 #   dpkg-deb -x, never installed) and the .tar.gz made by cpack each hold the
-#   five programs and their man pages and nothing else; every program prints
-#   the project version, and every man page renders without a warning, with
-#   the sections NAME, SYNOPSIS, DESCRIPTION, EXIT STATUS and EXAMPLE, the
-#   project version, and the synopsis of the program's --help;
+#   five programs, fitsquad-batch, their man pages (gzip'd), the copyright
+#   file and the changelog, and nothing else; every program prints the
+#   project version, fitsquad-batch is scripts/batch.sh with its name
+#   changed, and every man page renders without a warning, with the sections
+#   NAME, SYNOPSIS, DESCRIPTION, EXIT STATUS and EXAMPLE, the project
+#   version, and the synopsis of its program's --help;
+# - lintian finds no error in the .deb (its tags, information ones too, are
+#   printed);
 # - the demo's road run with the installed programs writes the same files as
-#   run with the programs of the build folder.
+#   run with the programs of the build folder, and the installed
+#   fitsquad-batch, finding the programs on PATH, writes those of direct runs.
 set -euo pipefail
 build=$(realpath "$1")
 version=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 programs=(quadsplit quadmerge boxpatch fitspreview fitsframe)
+batch=fitsquad-batch
 
 # man-db renders the pages, dpkg-dev's dpkg-shlibdeps gives the .deb its
-# dependencies, and clang can build for a big-endian target.
-"$root/scripts/need-packages.sh" man-db dpkg-dev clang
+# dependencies, lintian checks it, and clang can build for a big-endian target.
+"$root/scripts/need-packages.sh" man-db dpkg-dev lintian clang
 
 work=$(mktemp -d /tmp/fitsquad-package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -55,12 +61,21 @@ mkdir "$work/tgz" && tar -xzf "${tars[0]}" -C "$work/tgz"
 # check_tree NAME PREFIX: one installed tree.
 check_tree() {
     local name=$1 prefix=$2 expected listed
-    expected=$(for p in "${programs[@]}"; do echo "bin/$p"; echo "share/man/man1/$p.1"; done | sort)
+    expected=$(for p in "${programs[@]}" $batch; do echo "bin/$p"; echo "share/man/man1/$p.1.gz"; done
+               echo share/doc/fitsquad/copyright; echo share/doc/fitsquad/changelog.gz)
+    expected=$(sort <<<"$expected")
     listed=$(cd "$prefix" && find . -mindepth 1 ! -type d -printf '%P\n' | sort)
     [ "$listed" = "$expected" ] || fail "$name holds"$'\n'"$listed"$'\n'"instead of"$'\n'"$expected"
-    for p in "${programs[@]}"; do
-        local program=$prefix/bin/$p page=$prefix/share/man/man1/$p.1 text synopsis usage
-        [ "$("$program" --version)" = "$p (fitsquad) $version" ] ||
+    grep -qxs "Copyright 2026 fitsquad maintainers" "$prefix/share/doc/fitsquad/copyright" &&
+        grep -q "No license has been chosen" "$prefix/share/doc/fitsquad/copyright" ||
+        fail "$name: the copyright file does not name the holder and say that no license is granted"
+    [[ "$(zcat "$prefix/share/doc/fitsquad/changelog.gz" | head -n 1)" = "fitsquad ($version) "* ]] ||
+        fail "$name: the changelog's entry is not for version $version"
+    sed 's/batch\.sh/fitsquad-batch/g' "$root/scripts/batch.sh" | cmp -s - "$prefix/bin/$batch" ||
+        fail "$name: $batch is not scripts/batch.sh named fitsquad-batch"
+    for p in "${programs[@]}" $batch; do
+        local program=$prefix/bin/$p page=$prefix/share/man/man1/$p.1.gz text synopsis usage
+        [ "$p" = $batch ] || [ "$("$program" --version)" = "$p (fitsquad) $version" ] ||
             fail "$name: $p --version says $("$program" --version)"
         text=$(LC_ALL=C MANWIDTH=200 man --warnings -l "$page" 2>"$work/warnings") || fail "$name: man -l $p.1 failed"
         [ -s "$work/warnings" ] && fail "$name: $p.1 renders with warnings: $(cat "$work/warnings")"
@@ -69,15 +84,25 @@ check_tree() {
         done
         grep -q "^ *$p - " <<<"$text" || fail "$name: $p.1's NAME is not \"$p - ...\""
         grep -q "^fitsquad $version " <<<"$text" || fail "$name: $p.1 does not give version $version"
-        # The synopsis, blanks squeezed, is the usage line of --help.
+        # The synopsis, blanks squeezed, is the usage of --help: its first
+        # line, or for fitsquad-batch its lines, one form each, up to a blank.
         synopsis=$(sed -n '/^SYNOPSIS$/,/^[^ ]/{/^ /p}' <<<"$text" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
-        usage=$("$program" --help | sed -n '1s/^Usage: //p')
+        usage=$("$program" --help | sed -n '1{/^[Uu]sage: /!q; s///}; /^$/q; p' | tr -s ' \n' '  ' | sed 's/ $//') ||
+            fail "$name: $p --help failed"
         [ "$synopsis" = "$usage" ] || fail "$name: $p.1's synopsis \"$synopsis\" is not --help's \"$usage\""
     done
 }
 check_tree "cmake --install" "$work/dest/usr/local"
 check_tree "the .deb" "$work/deb/usr"
 check_tree "the .tar.gz" "$(echo "$work"/tgz/fitsquad-"$version"-*)"
+
+echo "== lintian"
+# Run as root, lintian says it is not recommended; that line is not a tag.
+lintian --display-info --fail-on none "${debs[0]}" 2>&1 | grep -v "running with root privileges" >"$work/lintian.log" ||
+    [ "${PIPESTATUS[0]}" = 0 ] || fail "lintian failed: $(cat "$work/lintian.log")"
+sed 's/^/lintian: /' "$work/lintian.log"
+[ -s "$work/lintian.log" ] || echo "lintian: no tags"
+! grep -q "^E: " "$work/lintian.log" || fail "lintian finds errors in the .deb"
 
 echo "== the demo with the installed programs"
 mkdir "$work/built"
@@ -87,6 +112,25 @@ FITSQUAD_BIN="$work/dest/usr/local/bin" "$root/scripts/demo.sh" "$work/demo-inst
     fail "the demo with the installed programs: $(cat "$work/demo.log")"
 diff -r "$work/demo-built" "$work/demo-installed" >&2 ||
     fail "the demo's files differ between the built and the installed programs"
+
+echo "== the installed fitsquad-batch"
+# Two small frames, the second cut short: its repair fails, the first's
+# leaves the files that the programs run by hand leave.
+mkdir -p "$work/direct/raw"
+cd "$work/direct"
+PATH=$work/dest/usr/local/bin:$PATH
+read -ra box <<<"$(fitsframe -s 64 64 raw/f1.fits | sed -n 's/.*boxpatch -b //p')"
+fitsframe -s 64 64 --seed 2 raw/f2.fits >/dev/null
+truncate -s 1000 raw/f2.fits
+printf 'raw/f1.fits\nraw/f2.fits\n' >frames.txt
+cp -r "$work/direct" "$work/batch"
+{ quadsplit raw/f1.fits && boxpatch -b "${box[@]}" raw/f1.b.fits && quadmerge raw/f1.fits; } >/dev/null ||
+    fail "the programs run by hand on raw/f1.fits"
+cd "$work/batch"
+! $batch repair -b "${box[@]}" --list frames.txt results >/dev/null 2>&1 ||
+    fail "$batch: exit status 0 with a frame cut short"
+printf 'raw/f1.fits 0\nraw/f2.fits 1\n' | diff - results/task-0.log >&2 || fail "$batch: the frames' log"
+diff -r "$work/direct/raw" raw >&2 || fail "$batch: files differ from the programs run by hand"
 
 [ "$failures" = 0 ] || exit 1
 echo "package: install, .deb and .tar.gz of fitsquad $version checked"
