@@ -81,9 +81,6 @@ int main(int argc, char** argv) {
     header.naxis1 = static_cast<int16_t>(channel_width);
     header.npixels = static_cast<int64_t>(channel_width) * header.naxis2;
 
-    char value[VALUE_BUF_LEN];
-    if (fits_find_key_n(header.blocks, "NAXIS1", value, VALUE_BUF_LEN) < 1)
-        return fail(header, "quadsplit: error, NAXIS keyword not found");
     if (fits_image_cut_short(input)) {
         std::printf("quadsplit: Error - %s is cut short (pixels missing from its data), no channel file written\n",
                     name.c_str());
