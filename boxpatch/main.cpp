@@ -12,10 +12,11 @@
 #include "box.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 
 namespace {
 
-constexpr const char* USAGE =
+const std::string USAGE = std::string(
     "Usage: boxpatch -b x1 x2 y1 y2 file.fits [file.fits ...] [-b x1 x2 y1 y2 file.fits ...]\n"
     "\n"
     "Repairs a box of bad pixels in each FITS image: every row of the box is\n"
@@ -35,9 +36,7 @@ constexpr const char* USAGE =
     "limits carry over to later files. Another boxpatch or quadmerge rewriting\n"
     "the same file is waited for. Exit status 0, or 1 when a file cannot be\n"
     "read or written, or is cut short (its data end before its last pixel; it\n"
-    "is left as it was).\n"
-    "  --help      this text\n"
-    "  --version   the version\n";
+    "is left as it was).\n") + cli::HELP_AND_VERSION_LINES;
 
 struct Run {
     FitsHeader header;
@@ -82,7 +81,7 @@ void patch_rows(Run& run, const BoxLimits& box, FitsOutput& out, Decode decode, 
 // status.
 int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& name) {
     if (fits_open_image_to_rewrite(name.c_str(), run.header, run.input) != 0)
-        return fail(run, "Error reading FITS file, program terminating.");
+        return fail(run, cli::READ_FAILED);
     if (!limits_given) return fail(run, "Error - must specify limits with -b");
     if (run.header.naxis1 < 2) {
         std::printf("Error - %s is one column wide: no neighbour column to interpolate from, file not changed\n",
@@ -94,8 +93,7 @@ int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& n
     if (fits_image_cut_short(run.input)) {
         // Rewritten, the missing pixels would become zero and the damage
         // could no longer be seen.
-        std::printf("boxpatch: Error - %s is cut short (pixels missing from its data), file not changed\n",
-                    name.c_str());
+        cli::print_cut_short("boxpatch", name, "file not changed");
         run.write_failed = true;
         fits_free_header(run.header);
         fits_close_image(run.input);
@@ -120,7 +118,7 @@ int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& n
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (cli::answered_without_files(argc, argv, "boxpatch", USAGE, cli::PromptEnd::none)) return 0;
+    if (cli::answered_without_files(argc, argv, "boxpatch", USAGE.c_str(), cli::PromptEnd::none)) return 0;
 
     Run run;
     ArgScan args{argc, argv};

@@ -36,6 +36,12 @@ bool whole_number(const char* arg, int64_t low, int64_t high, int64_t& value);
 // text that is not a number: `value` stays as it was and the result is false.
 bool real_number(const char* arg, double low, double high, double& value);
 
+// The usage text's lines for --help and --version, which
+// answered_without_files answers.
+constexpr const char* HELP_AND_VERSION_LINES =
+    "  --help      this text\n"
+    "  --version   the version\n";
+
 // How a program ends its prompt for an empty command line.
 enum class PromptEnd { none, line_end };
 

@@ -14,6 +14,7 @@
 #include "cli.hpp"
 #include "cuts.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 #include "picture.hpp"
 #include "picture_file.hpp"
 #include "picture_image.hpp"
@@ -54,11 +55,9 @@ const std::string USAGE = std::string("Usage: ") + SYNOPSIS + "\n" +
     "status 0, or 1 when the arguments are wrong, an image cannot be read or the\n"
     "picture written; no picture is left behind then.\n";
 
-constexpr const char* READ_FAILED = "Error reading FITS file, program terminating.";
-
 bool open_image(const std::string& name, PictureImage& image) {
     if (open_picture_image(name, image)) return true;
-    std::puts(READ_FAILED);
+    std::puts(cli::READ_FAILED);
     return false;
 }
 

@@ -10,10 +10,11 @@
 #include "channels.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 
 namespace {
 
-constexpr const char* USAGE =
+const std::string USAGE = std::string(
     "Usage: quadmerge image.fits [image.fits ...]\n"
     "\n"
     "Rebuilds each FITS image from its four channel images, as quadsplit writes\n"
@@ -30,9 +31,7 @@ constexpr const char* USAGE =
     "Exit status 0, or 1 when a file cannot be read, an image name has fewer\n"
     "than five characters, an image or channel file is cut short (its data end\n"
     "before its last pixel; the image is left as it was), or an image cannot\n"
-    "be written.\n"
-    "  --help      this text\n"
-    "  --version   the version\n";
+    "be written.\n") + cli::HELP_AND_VERSION_LINES;
 
 struct Channel {
     FitsHeader header;
@@ -114,7 +113,7 @@ std::string first_cut_short(const Run& run, const std::string& name) {
 // status.
 int merge_image(Run& run, const std::string& name) {
     if (fits_open_image_to_rewrite(name.c_str(), run.image, run.image_input) != 0) {
-        std::puts("Error reading FITS file, program terminating.");
+        std::puts(cli::READ_FAILED);
         return fail(run);
     }
     std::printf("filename: %s, length=%i\n", name.c_str(), static_cast<int>(name.size()));
@@ -135,8 +134,7 @@ int merge_image(Run& run, const std::string& name) {
     // and the damage hidden: the image is left as it is.
     const std::string cut_short = first_cut_short(run, name);
     if (!cut_short.empty()) {
-        std::printf("quadmerge: Error - %s is cut short (pixels missing from its data), %s not changed\n",
-                    cut_short.c_str(), name.c_str());
+        cli::print_cut_short("quadmerge", cut_short, name + " not changed");
         run.write_failed = true;
         release(run);
         return -1;
@@ -152,7 +150,7 @@ int merge_image(Run& run, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (cli::answered_without_files(argc, argv, "quadmerge", USAGE, cli::PromptEnd::line_end)) return 0;
+    if (cli::answered_without_files(argc, argv, "quadmerge", USAGE.c_str(), cli::PromptEnd::line_end)) return 0;
 
     Run run;
     std::string name = "NONE";
