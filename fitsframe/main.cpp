@@ -100,7 +100,7 @@ bool write_frame(const FrameSpec& frame, const std::string& file) {
     FitsOutput out;
     fits_create_image(file.c_str(), header, out, FitsTail::none);
     fits_free_header(header);
-    if (!out.failure.empty()) return fits_finish_image(out) == 0;  // no frame is made for a file that cannot be
+    if (!out.failure.empty()) return fits_finish_image(out) == FITS_OK;  // no frame is made for a file that cannot be
 
     FrameGenerator generator(frame);
     const int32_t band_rows = static_cast<int32_t>(std::max<int64_t>(1, kBandValues / frame.width));
@@ -118,7 +118,7 @@ bool write_frame(const FrameSpec& frame, const std::string& file) {
         }
         fits_write_rows(out, items.data(), static_cast<int64_t>(items.size()));
     }
-    return fits_finish_image(out) == 0;
+    return fits_finish_image(out) == FITS_OK;
 }
 
 }  // namespace

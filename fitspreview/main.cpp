@@ -103,8 +103,8 @@ Cuts cuts_of(PictureSource& picture, const Options& options) {
     return range_cuts(picture);
 }
 
-// Writes the picture row by row from the top. Returns 0, or -1 after the
-// failure's line with no picture left behind.
+// Writes the picture row by row from the top. Returns FITS_OK, or
+// FITS_WRITE_FAILED after the failure's line with no picture left behind.
 int write_picture(PictureSource& picture, const GreyMap& grey, const Options& options) {
     PictureFile file(options.files.back());
     if (!file.created()) return file.finish("");
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     }
     ImagePicture picture(images, region, options.shrink);
     const Cuts cuts = cuts_of(picture, options);
-    if (write_picture(picture, GreyMap(cuts, options.curve, picture.scale()), options) != 0) return 1;
+    if (write_picture(picture, GreyMap(cuts, options.curve, picture.scale()), options) != FITS_OK) return 1;
     std::printf("%s: %lld x %lld pixels of %s, black at %.6g, white at %.6g\n", options.files.back().c_str(),
                 static_cast<long long>(picture.width()), static_cast<long long>(picture.height()),
                 described(options, region).c_str(), cuts.black, cuts.white);

@@ -21,8 +21,9 @@ public:
     // False when the file could not be created; finish() then prints why.
     bool created() const { return !out_.open_failed; }
     void write(const void* bytes, size_t size);
-    // Writes what is left and puts the file in place. Returns 0, or -1 after
-    // the line "wf: Error opening file for writing" or `write_failed_line`.
+    // Writes what is left and puts the file in place. Returns FITS_OK, or
+    // FITS_WRITE_FAILED after the line "wf: Error opening file for writing" or
+    // `write_failed_line`.
     int finish(const char* write_failed_line);
 
 private:
@@ -38,7 +39,8 @@ public:
     virtual ~PictureWriter() = default;
     // Takes the next row's `width` grey levels.
     virtual void row(const uint8_t* levels) = 0;
-    // After the last row: 0, or -1 after the failure's line.
+    // After the last row: FITS_OK, or FITS_WRITE_FAILED after the failure's
+    // line.
     virtual int finish() = 0;
 };
 

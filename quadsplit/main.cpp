@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
 
     FitsHeader header;
     FitsInput input;
-    if (fits_open_image(name.c_str(), header, input) != 0)
+    if (fits_open_image(name.c_str(), header, input) != FITS_OK)
         return fail(header, cli::READ_FAILED);
     if (!channels::name_usable(name)) return fail(header, nullptr);
 
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     fits_finish_images(outputs, channels::COUNT);
     bool write_failed = false;
     for (int c = 0; c < channels::COUNT; ++c) {
-        if (fits_report_image(outputs[c]) != 0) write_failed = true;
+        if (fits_report_image(outputs[c]) != FITS_OK) write_failed = true;
         std::puts(channels::file_name(name, c).c_str());
     }
     fits_free_header(header);
