@@ -1,7 +1,8 @@
 // A picture file written as a stream: bytes gathered into chunks of about
 // 1 MiB and passed to the library's file replacement, so that nothing is
 // visible under the picture's name until it is complete; and the picture
-// formats written into it row by row.
+// formats written into it row by row (PPM in picture_file.cpp, PNG in
+// png_picture.cpp).
 #pragma once
 
 #include <cstddef>

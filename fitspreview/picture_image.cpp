@@ -1,3 +1,5 @@
+// Opening an image for its picture, with BSCALE and BZERO read wherever
+// they stand in its header.
 #include "picture_image.hpp"
 
 #include <cstdio>
