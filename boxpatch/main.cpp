@@ -12,10 +12,11 @@
 #include "box.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 
 namespace {
 
-constexpr const char* USAGE =
+const std::string USAGE = std::string(
     "Usage: boxpatch -b x1 x2 y1 y2 file.fits [file.fits ...] [-b x1 x2 y1 y2 file.fits ...]\n"
     "\n"
     "Repairs a box of bad pixels in each FITS image: every row of the box is\n"
@@ -35,29 +36,39 @@ constexpr const char* USAGE =
     "limits carry over to later files. Another boxpatch or quadmerge rewriting\n"
     "the same file is waited for. Exit status 0, or 1 when a file cannot be\n"
     "read or written, or is cut short (its data end before its last pixel; it\n"
-    "is left as it was).\n"
-    "  --help      this text\n"
-    "  --version   the version\n";
+    "is left as it was).\n") + cli::HELP_AND_VERSION_LINES;
 
-struct Run {
-    FitsHeader header;
-    FitsInput input;
-    bool write_failed = false;
+// What became of one file named on the command line.
+enum class Outcome {
+    patched,      // rewritten with its box repaired
+    not_patched,  // left as it was (cut short, or the new file not put in place):
+                  // the run goes on and ends with status 1
+    stop,         // it cannot be read, no box was given, or it is one column wide:
+                  // the run ends now with status 1
 };
 
-int fail(Run& run, const char* line) {
+// One file while it is patched. Its header chain is freed and its file, and
+// with it the lock on its name, closed when it goes, after the new file has
+// been put in place.
+struct Patch {
+    ~Patch() { fits_free_header(header); }
+
+    FitsHeader header;
+    FitsInput input;
+};
+
+Outcome stop_with(const char* line) {
     std::puts(line);
-    fits_free_header(run.header);
-    return 1;
+    return Outcome::stop;
 }
 
 // Patches the box's rows, band by band: each row's pixels from the left
 // neighbour to the right one are taken as values of type T, interpolated and
 // put back as items.
 template <typename T, typename Decode, typename Encode>
-void patch_rows(Run& run, const BoxLimits& box, FitsOutput& out, Decode decode, Encode encode) {
-    FitsInput& in = run.input;
-    const int bpp = run.header.bytes_per_pixel;
+void patch_rows(Patch& patch, const BoxLimits& box, FitsOutput& out, Decode decode, Encode encode) {
+    FitsInput& in = patch.input;
+    const int bpp = patch.header.bytes_per_pixel;
     const int32_t first = first_column_read(box);
     const int32_t read_count = last_column_read(box) - first + 1;
     const int64_t band_rows = std::min<int64_t>(fits_band_rows(in.row_bytes), box.y2 - box.y1 + 1);
@@ -78,55 +89,50 @@ void patch_rows(Run& run, const BoxLimits& box, FitsOutput& out, Decode decode, 
     }
 }
 
-// Reads, patches and writes back one file. Returns -1 to go on, or the exit
-// status.
-int patch_file(Run& run, BoxLimits& box, bool limits_given, const std::string& name) {
-    if (fits_open_image_to_rewrite(name.c_str(), run.header, run.input) != 0)
-        return fail(run, "Error reading FITS file, program terminating.");
-    if (!limits_given) return fail(run, "Error - must specify limits with -b");
-    if (run.header.naxis1 < 2) {
+// Reads, patches and writes back one file; `box` is clamped to it, and
+// stays so for the files after it.
+Outcome patch_file(BoxLimits& box, bool limits_given, const std::string& name) {
+    Patch patch;
+    if (fits_open_image_to_rewrite(name.c_str(), patch.header, patch.input) != FITS_OK)
+        return stop_with(cli::READ_FAILED);
+    if (!limits_given) return stop_with("Error - must specify limits with -b");
+    if (patch.header.naxis1 < 2) {
         std::printf("Error - %s is one column wide: no neighbour column to interpolate from, file not changed\n",
                     name.c_str());
-        fits_free_header(run.header);
-        return 1;
+        return Outcome::stop;
     }
-    clamp_and_order(box, run.header.naxis1, run.header.naxis2);
-    if (fits_image_cut_short(run.input)) {
+    clamp_and_order(box, patch.header.naxis1, patch.header.naxis2);
+    if (fits_image_cut_short(patch.input)) {
         // Rewritten, the missing pixels would become zero and the damage
         // could no longer be seen.
-        std::printf("boxpatch: Error - %s is cut short (pixels missing from its data), file not changed\n",
-                    name.c_str());
-        run.write_failed = true;
-        fits_free_header(run.header);
-        fits_close_image(run.input);
-        return -1;
+        cli::print_cut_short("boxpatch", name, "file not changed");
+        return Outcome::not_patched;
     }
 
     // Where the file system can share blocks, only the box's rows are written.
     FitsOutput out;
-    fits_create_rewrite(name.c_str(), run.header, run.input, out, FitsRewrite::changes);
-    fits_copy_rows(run.input, out, box.y1 - 1);
-    if (run.header.bytes_per_pixel == -8)
-        patch_rows<double>(run, box, out, fits_items_to_doubles, fits_doubles_to_items);
+    fits_create_rewrite(name.c_str(), patch.header, patch.input, out, FitsRewrite::changes);
+    fits_copy_rows(patch.input, out, box.y1 - 1);
+    if (patch.header.bytes_per_pixel == -8)
+        patch_rows<double>(patch, box, out, fits_items_to_doubles, fits_doubles_to_items);
     else
-        patch_rows<float>(run, box, out, fits_items_to_floats, fits_floats_to_items);
-    fits_copy_rows(run.input, out, run.input.rows - run.input.next_row);
-    if (fits_finish_image(out) != 0) run.write_failed = true;
-    fits_free_header(run.header);
-    fits_close_image(run.input);
-    return -1;
+        patch_rows<float>(patch, box, out, fits_items_to_floats, fits_floats_to_items);
+    fits_copy_rows(patch.input, out, patch.input.rows - patch.input.next_row);
+    return fits_finish_image(out) == FITS_OK ? Outcome::patched : Outcome::not_patched;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (cli::answered_without_files(argc, argv, "boxpatch", USAGE, cli::PromptEnd::none)) return 0;
+    if (cli::answered_without_files(argc, argv, "boxpatch", USAGE.c_str(), cli::PromptEnd::none)) return 0;
 
-    Run run;
     ArgScan args{argc, argv};
+    bool some_not_patched = false;
     for (ArgStep step = next_file(args); step != ArgStep::end; step = next_file(args)) {
         if (step == ArgStep::malformed) return 1;
-        if (int status = patch_file(run, args.box, args.limits_given, args.word); status >= 0) return status;
+        const Outcome outcome = patch_file(args.box, args.limits_given, args.word);
+        if (outcome == Outcome::stop) return 1;
+        some_not_patched |= outcome == Outcome::not_patched;
     }
-    return run.write_failed ? 1 : 0;
+    return some_not_patched ? 1 : 0;
 }

@@ -1,7 +1,7 @@
+// An argument's first word, and the answer to a command line that names no
+// file.
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cli.hpp"
@@ -19,21 +19,6 @@ bool scan_word(const char* arg, std::string& word) {
     while (*end != '\0' && !is_blank(*end)) ++end;
     if (end == begin) return false;
     word.assign(begin, end);
-    return true;
-}
-
-bool scan_int(const char* arg, int32_t& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(arg, &end, 0);
-    if (end == arg) return false;
-    if (parsed > INT32_MAX) {
-        value = INT32_MAX;
-    } else if (parsed < INT32_MIN) {
-        value = INT32_MIN;
-    } else {
-        value = static_cast<int32_t>(parsed);
-    }
     return true;
 }
 

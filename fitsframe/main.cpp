@@ -7,7 +7,6 @@
 // file. It is generated and written band by band of rows.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,19 +30,16 @@ constexpr const char* USAGE =
     "  --seed N          random seed (default 1)\n";
 
 constexpr int kItemBytes = 2;               // BITPIX 16
+constexpr int64_t kSmallestSide = 64;       // of -s WIDTH HEIGHT; the largest is MAX_AXIS
 constexpr int64_t kBandValues = 1 << 19;    // values generated at a time (2 MiB of floats)
 
 bool parse(int argc, char** argv, FrameSpec& frame, std::string& file) {
-    auto number = [](const char* text, long low, long high, long& value) {
-        char* end = nullptr;
-        value = std::strtol(text, &end, 10);
-        return end != text && *end == '\0' && value >= low && value <= high;
-    };
     int files = 0;
     for (int i = 1; i < argc; ++i) {
-        long a = 0, b = 0;
+        int64_t a = 0, b = 0;
         if (std::strcmp(argv[i], "-s") == 0) {
-            if (i + 2 >= argc || !number(argv[i + 1], 64, MAX_AXIS, a) || !number(argv[i + 2], 64, MAX_AXIS, b)) {
+            if (i + 2 >= argc || !cli::whole_number(argv[i + 1], kSmallestSide, MAX_AXIS, a) ||
+                !cli::whole_number(argv[i + 2], kSmallestSide, MAX_AXIS, b)) {
                 std::puts("Error - -s needs a width and a height from 64 to 8192");
                 return false;
             }
@@ -51,7 +47,7 @@ bool parse(int argc, char** argv, FrameSpec& frame, std::string& file) {
             frame.height = static_cast<int32_t>(b);
             i += 2;
         } else if (std::strcmp(argv[i], "--seed") == 0) {
-            if (i + 1 >= argc || !number(argv[i + 1], 0, UINT32_MAX, a)) {
+            if (i + 1 >= argc || !cli::whole_number(argv[i + 1], 0, UINT32_MAX, a)) {
                 std::puts("Error - --seed needs a whole number from 0 to 4294967295");
                 return false;
             }
@@ -104,7 +100,7 @@ bool write_frame(const FrameSpec& frame, const std::string& file) {
     FitsOutput out;
     fits_create_image(file.c_str(), header, out, FitsTail::none);
     fits_free_header(header);
-    if (!out.failure.empty()) return fits_finish_image(out) == 0;  // no frame is made for a file that cannot be
+    if (!out.failure.empty()) return fits_finish_image(out) == FITS_OK;  // no frame is made for a file that cannot be
 
     FrameGenerator generator(frame);
     const int32_t band_rows = static_cast<int32_t>(std::max<int64_t>(1, kBandValues / frame.width));
@@ -122,7 +118,7 @@ bool write_frame(const FrameSpec& frame, const std::string& file) {
         }
         fits_write_rows(out, items.data(), static_cast<int64_t>(items.size()));
     }
-    return fits_finish_image(out) == 0;
+    return fits_finish_image(out) == FITS_OK;
 }
 
 }  // namespace

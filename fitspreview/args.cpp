@@ -1,36 +1,27 @@
+// fitspreview's command line read into its options: the numbers of -p, -r
+// and -s read strictly, the tone curve, the images and the picture's format.
 #include "args.hpp"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
 
+#include "cli.hpp"
+
 namespace {
 
-bool parse_percent(const char* text, double& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && errno == 0 && value >= 0.0 && value <= 100.0;
-}
+// The largest number -r and -s take: both are held in 32 bits.
+constexpr int64_t kLargestWhole = std::numeric_limits<int32_t>::max();
 
-bool parse_whole(const char* text, int64_t low, int64_t& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long long number = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || number < low || number > std::numeric_limits<int32_t>::max())
-        return false;
-    value = number;
-    return true;
-}
+bool parse_percent(const char* text, double& value) { return cli::real_number(text, 0.0, 100.0, value); }
 
+// A limit of -r: any 32-bit number; the region is kept within the image later.
 bool parse_limit(const char* text, int32_t& value) {
     int64_t number = 0;
-    if (!parse_whole(text, std::numeric_limits<int32_t>::min(), number)) return false;
+    if (!cli::whole_number(text, std::numeric_limits<int32_t>::min(), kLargestWhole, number)) return false;
     value = static_cast<int32_t>(number);
     return true;
 }
@@ -79,7 +70,7 @@ bool parse_options(int argc, char** argv, Options& options) {
             options.region_given = true;
             i += 4;
         } else if (arg == "-s") {
-            if (left < 1 || !parse_whole(argv[i + 1], 1, options.shrink)) {
+            if (left < 1 || !cli::whole_number(argv[i + 1], 1, kLargestWhole, options.shrink)) {
                 std::puts("Error - -s needs a whole number from 1 up, the image pixels along each side of a "
                           "picture pixel: -s 8");
                 return false;

@@ -14,6 +14,7 @@
 #include "cli.hpp"
 #include "cuts.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 #include "picture.hpp"
 #include "picture_file.hpp"
 #include "picture_image.hpp"
@@ -54,11 +55,9 @@ const std::string USAGE = std::string("Usage: ") + SYNOPSIS + "\n" +
     "status 0, or 1 when the arguments are wrong, an image cannot be read or the\n"
     "picture written; no picture is left behind then.\n";
 
-constexpr const char* READ_FAILED = "Error reading FITS file, program terminating.";
-
 bool open_image(const std::string& name, PictureImage& image) {
     if (open_picture_image(name, image)) return true;
-    std::puts(READ_FAILED);
+    std::puts(cli::READ_FAILED);
     return false;
 }
 
@@ -104,8 +103,8 @@ Cuts cuts_of(PictureSource& picture, const Options& options) {
     return range_cuts(picture);
 }
 
-// Writes the picture row by row from the top. Returns 0, or -1 after the
-// failure's line with no picture left behind.
+// Writes the picture row by row from the top. Returns FITS_OK, or
+// FITS_WRITE_FAILED after the failure's line with no picture left behind.
 int write_picture(PictureSource& picture, const GreyMap& grey, const Options& options) {
     PictureFile file(options.files.back());
     if (!file.created()) return file.finish("");
@@ -138,7 +137,7 @@ int main(int argc, char** argv) {
     }
     ImagePicture picture(images, region, options.shrink);
     const Cuts cuts = cuts_of(picture, options);
-    if (write_picture(picture, GreyMap(cuts, options.curve, picture.scale()), options) != 0) return 1;
+    if (write_picture(picture, GreyMap(cuts, options.curve, picture.scale()), options) != FITS_OK) return 1;
     std::printf("%s: %lld x %lld pixels of %s, black at %.6g, white at %.6g\n", options.files.back().c_str(),
                 static_cast<long long>(picture.width()), static_cast<long long>(picture.height()),
                 described(options, region).c_str(), cuts.black, cuts.white);

@@ -1,3 +1,6 @@
+// The picture file, written in chunks through the library's file
+// replacement, and the PPM writer: the text header ("P6", the size, 255),
+// then each row's grey levels as three equal bytes.
 #include "picture_file.hpp"
 
 #include <algorithm>

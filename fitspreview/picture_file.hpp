@@ -1,7 +1,8 @@
 // A picture file written as a stream: bytes gathered into chunks of about
 // 1 MiB and passed to the library's file replacement, so that nothing is
 // visible under the picture's name until it is complete; and the picture
-// formats written into it row by row.
+// formats written into it row by row (PPM in picture_file.cpp, PNG in
+// png_picture.cpp).
 #pragma once
 
 #include <cstddef>
@@ -21,8 +22,9 @@ public:
     // False when the file could not be created; finish() then prints why.
     bool created() const { return !out_.open_failed; }
     void write(const void* bytes, size_t size);
-    // Writes what is left and puts the file in place. Returns 0, or -1 after
-    // the line "wf: Error opening file for writing" or `write_failed_line`.
+    // Writes what is left and puts the file in place. Returns FITS_OK, or
+    // FITS_WRITE_FAILED after the line "wf: Error opening file for writing" or
+    // `write_failed_line`.
     int finish(const char* write_failed_line);
 
 private:
@@ -38,7 +40,8 @@ public:
     virtual ~PictureWriter() = default;
     // Takes the next row's `width` grey levels.
     virtual void row(const uint8_t* levels) = 0;
-    // After the last row: 0, or -1 after the failure's line.
+    // After the last row: FITS_OK, or FITS_WRITE_FAILED after the failure's
+    // line.
     virtual int finish() = 0;
 };
 

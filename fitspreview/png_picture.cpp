@@ -71,7 +71,7 @@ public:
         failed_ = failed_ || !end(png_, info_);
         if (!failed_) return file_.finish(kPngWriteFailed);
         std::puts(kPngWriteFailed);  // the unfinished file goes with its PictureFile
-        return -1;
+        return FITS_WRITE_FAILED;
     }
 
 private:

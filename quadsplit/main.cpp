@@ -10,10 +10,11 @@
 #include "channels.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
+#include "messages.hpp"
 
 namespace {
 
-constexpr const char* USAGE =
+const std::string USAGE = std::string(
     "Usage: quadsplit image.fits\n"
     "\n"
     "Writes the four channel images of a FITS image read out through four\n"
@@ -29,9 +30,7 @@ constexpr const char* USAGE =
     "Exit status 0, or 1 when the image cannot be read or is cut short (its data\n"
     "end before its last pixel), its name has fewer than five characters, or a\n"
     "channel file cannot be written. A file is on stable storage once its name\n"
-    "is printed.\n"
-    "  --help      this text\n"
-    "  --version   the version\n";
+    "is printed.\n") + cli::HELP_AND_VERSION_LINES;
 
 constexpr const char* NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS";
 constexpr const char* CHANNEL_KEY = "ZPREMPCH";
@@ -66,27 +65,23 @@ void deal_out(FitsInput& input, int32_t channel_width, FitsOutput (&outputs)[cha
 
 int main(int argc, char** argv) {
     fits_set_config(FitsConfig::quadsplit);
-    if (cli::answered_without_files(argc, argv, "quadsplit", USAGE, cli::PromptEnd::none)) return 0;
+    if (cli::answered_without_files(argc, argv, "quadsplit", USAGE.c_str(), cli::PromptEnd::none)) return 0;
 
     std::string name = "NONE";
     cli::scan_word(argv[1], name);  // an argument without a word leaves "NONE"
 
     FitsHeader header;
     FitsInput input;
-    if (fits_open_image(name.c_str(), header, input) != 0)
-        return fail(header, "Error reading FITS file, program terminating.");
+    if (fits_open_image(name.c_str(), header, input) != FITS_OK)
+        return fail(header, cli::READ_FAILED);
     if (!channels::name_usable(name)) return fail(header, nullptr);
 
     const int32_t channel_width = header.naxis1 / channels::COUNT;
     header.naxis1 = static_cast<int16_t>(channel_width);
     header.npixels = static_cast<int64_t>(channel_width) * header.naxis2;
 
-    char value[VALUE_BUF_LEN];
-    if (fits_find_key_n(header.blocks, "NAXIS1", value, VALUE_BUF_LEN) < 1)
-        return fail(header, "quadsplit: error, NAXIS keyword not found");
     if (fits_image_cut_short(input)) {
-        std::printf("quadsplit: Error - %s is cut short (pixels missing from its data), no channel file written\n",
-                    name.c_str());
+        cli::print_cut_short("quadsplit", name, "no channel file written");
         return fail(header, nullptr);
     }
     fits_set_card("NAXIS1", std::to_string(channel_width).c_str(), NAXIS1_COMMENT, header);
@@ -104,7 +99,7 @@ int main(int argc, char** argv) {
     fits_finish_images(outputs, channels::COUNT);
     bool write_failed = false;
     for (int c = 0; c < channels::COUNT; ++c) {
-        if (fits_report_image(outputs[c]) != 0) write_failed = true;
+        if (fits_report_image(outputs[c]) != FITS_OK) write_failed = true;
         std::puts(channels::file_name(name, c).c_str());
     }
     fits_free_header(header);

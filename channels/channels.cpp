@@ -1,3 +1,5 @@
+// The channel file names, and rows of items dealt out to the channels and
+// put back, item by item as raw words of the item size.
 #include <cstdio>
 #include <cstring>
 

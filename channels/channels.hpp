@@ -1,5 +1,6 @@
 // The detector's four readout channels: which image columns each holds and
-// how its files are named. quadsplit and quadmerge both follow this.
+// how its files are named. quadsplit and quadmerge split and merge images by
+// this layout, and fitsframe makes its frames by it.
 //
 // Image column x belongs to channel x mod 4 (letters a to d) and is column
 // x div 4 of that channel's image. The channel files of an image are named
