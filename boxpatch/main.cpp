@@ -12,7 +12,7 @@
 #include "box.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
-#include "messages.hpp"
+#include "shared_lines.hpp"
 
 namespace {
 

@@ -1,4 +1,6 @@
-// The median of a sample of floats, for boxpatch.
+// The median of a sample of floats. boxpatch's own repair interpolates and
+// does not call it: it is interface for callers, kept with its name and its
+// rule.
 #pragma once
 
 #include <cstdint>

@@ -14,7 +14,7 @@
 #include "cli.hpp"
 #include "cuts.hpp"
 #include "fits.hpp"
-#include "messages.hpp"
+#include "shared_lines.hpp"
 #include "picture.hpp"
 #include "picture_file.hpp"
 #include "picture_image.hpp"

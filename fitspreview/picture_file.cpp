@@ -1,6 +1,6 @@
 // The picture file, written in chunks through the library's file
-// replacement, and the PPM writer: the text header ("P6", the size, 255),
-// then each row's grey levels as three equal bytes.
+// replacement, and the PPM writer: the library's PPM text header ("P6",
+// the size, 255), then each row's grey levels as three equal bytes.
 #include "picture_file.hpp"
 
 #include <algorithm>
@@ -14,7 +14,7 @@ class PpmWriter : public PictureWriter {
 public:
     PpmWriter(PictureFile& file, int64_t width, int64_t height)
         : file_(file), width_(width), triples_(static_cast<size_t>(3 * width)) {
-        const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+        const std::string header = fits_ppm_header(width, height);
         file_.write(header.data(), header.size());
     }
     void row(const uint8_t* levels) override {

@@ -78,13 +78,14 @@ std::vector<double> zscale_sample(PictureSource& source) {
             }
             continue;
         }
+        const std::vector<int64_t>& row_skips = skips;  // a lambda may not capture a structured binding
         source.rows(y, y + 1, false, 0, source.width(), [&](int64_t, const double* values) {
             size_t next = 0;
             int64_t seen = 0;
-            for (int64_t x = 0; x < source.width() && next < skips.size(); ++x) {
+            for (int64_t x = 0; x < source.width() && next < row_skips.size(); ++x) {
                 const double value = scale.shown(values[x]);
                 if (!std::isfinite(value)) continue;
-                if (seen++ == skips[next]) {
+                if (seen++ == row_skips[next]) {
                     sample.push_back(value);
                     ++next;
                 }

@@ -10,7 +10,7 @@
 #include "channels.hpp"
 #include "cli.hpp"
 #include "fits.hpp"
-#include "messages.hpp"
+#include "shared_lines.hpp"
 
 namespace {
 

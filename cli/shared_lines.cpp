@@ -1,5 +1,5 @@
 // The lines that several programs print alike.
-#include "messages.hpp"
+#include "shared_lines.hpp"
 
 #include <cstdio>
 
