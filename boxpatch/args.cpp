@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.hpp"
+#include "numbers.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "cli.hpp"
+#include "numbers.hpp"
 
 namespace cli {
 

@@ -15,6 +15,7 @@
 #include "cli.hpp"
 #include "fits.hpp"
 #include "frame.hpp"
+#include "numbers.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <limits>
 #include <utility>
 
-#include "cli.hpp"
+#include "numbers.hpp"
 
 namespace {
 

@@ -14,11 +14,13 @@
 #include "cli.hpp"
 #include "cuts.hpp"
 #include "fits.hpp"
-#include "shared_lines.hpp"
 #include "picture.hpp"
 #include "picture_file.hpp"
 #include "picture_image.hpp"
+#include "png_picture.hpp"
+#include "shared_lines.hpp"
 #include "tone.hpp"
+#include "zscale.hpp"
 
 namespace {
 

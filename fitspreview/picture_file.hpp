@@ -1,8 +1,8 @@
 // A picture file written as a stream: bytes gathered into chunks of about
 // 1 MiB and passed to the library's file replacement, so that nothing is
-// visible under the picture's name until it is complete; and the picture
-// formats written into it row by row (PPM in picture_file.cpp, PNG in
-// png_picture.cpp).
+// visible under the picture's name until it is complete; the picture
+// writers that fill it row by row, and the PPM writer (the PNG writer is in
+// png_picture.hpp).
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,3 @@ public:
 
 // A binary PPM ("P6", maximum 255), each grey level as three equal bytes.
 std::unique_ptr<PictureWriter> ppm_writer(PictureFile& file, int64_t width, int64_t height);
-
-// An 8-bit grey PNG, through libpng.
-std::unique_ptr<PictureWriter> png_writer(PictureFile& file, int64_t width, int64_t height);

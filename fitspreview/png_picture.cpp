@@ -5,7 +5,7 @@
 
 #include <png.h>
 
-#include "picture_file.hpp"
+#include "png_picture.hpp"
 
 namespace {
 

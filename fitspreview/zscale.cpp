@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "cuts.hpp"
+#include "zscale.hpp"
 
 namespace {
 

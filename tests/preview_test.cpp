@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cuts.hpp"
+#include "zscale.hpp"
 #include "tone.hpp"
 #include "support.hpp"
 

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli.hpp"
+#include "numbers.hpp"
 #include "support.hpp"
 
 namespace {
