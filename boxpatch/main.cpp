@@ -47,16 +47,6 @@ enum class Outcome {
                   // the run ends now with status 1
 };
 
-// One file while it is patched. Its header chain is freed and its file, and
-// with it the lock on its name, closed when it goes, after the new file has
-// been put in place.
-struct Patch {
-    ~Patch() { fits_free_header(header); }
-
-    FitsHeader header;
-    FitsInput input;
-};
-
 Outcome stop_with(const char* line) {
     std::puts(line);
     return Outcome::stop;
@@ -66,7 +56,7 @@ Outcome stop_with(const char* line) {
 // neighbour to the right one are taken as values of type T, interpolated and
 // put back as items.
 template <typename T, typename Decode, typename Encode>
-void patch_rows(Patch& patch, const BoxLimits& box, FitsOutput& out, Decode decode, Encode encode) {
+void patch_rows(FitsImage& patch, const BoxLimits& box, FitsOutput& out, Decode decode, Encode encode) {
     FitsInput& in = patch.input;
     const int bpp = patch.header.bytes_per_pixel;
     const int32_t first = first_column_read(box);
@@ -92,7 +82,9 @@ void patch_rows(Patch& patch, const BoxLimits& box, FitsOutput& out, Decode deco
 // Reads, patches and writes back one file; `box` is clamped to it, and
 // stays so for the files after it.
 Outcome patch_file(BoxLimits& box, bool limits_given, const std::string& name) {
-    Patch patch;
+    // The file, and with it the lock on its name, is held until the new
+    // file has been put in place.
+    FitsImage patch;
     if (fits_open_image_to_rewrite(name.c_str(), patch.header, patch.input) != FITS_OK)
         return stop_with(cli::READ_FAILED);
     if (!limits_given) return stop_with("Error - must specify limits with -b");

@@ -150,6 +150,19 @@ void fits_read_row_items(const FitsInput& input, int64_t row, int64_t first, int
 // Closes the file; also done when the record goes.
 void fits_close_image(FitsInput& input);
 
+// An image opened for its data together with its header chain, the file
+// closed (and any lock on it released) and the chain freed when the record
+// goes: what a program keeps for each image it works on.
+struct FitsImage {
+    FitsImage() = default;
+    FitsImage(const FitsImage&) = delete;
+    FitsImage& operator=(const FitsImage&) = delete;
+    ~FitsImage() { fits_free_header(header); }
+
+    FitsHeader header;
+    FitsInput input;
+};
+
 // ---------------------------------------------------------------------------
 // Writing an image as a stream of raw items
 

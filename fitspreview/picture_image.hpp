@@ -7,14 +7,7 @@
 #include "fits.hpp"
 #include "picture_source.hpp"
 
-struct PictureImage {
-    PictureImage() = default;
-    PictureImage(const PictureImage&) = delete;
-    PictureImage& operator=(const PictureImage&) = delete;
-    ~PictureImage() { fits_free_header(header); }
-
-    FitsHeader header;
-    FitsInput input;
+struct PictureImage : FitsImage {
     // BSCALE and BZERO wherever they stand in the header, not only in its
     // first block (where the library's record takes them from).
     Scale scale;

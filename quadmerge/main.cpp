@@ -41,13 +41,9 @@ enum class Outcome {
     stop,        // a file cannot be read or the name is too short: the run ends now with status 1
 };
 
-// One channel image of the image being merged; its header chain is freed
-// and its file closed when it goes.
+// One channel image of the image being merged.
 struct Channel {
-    ~Channel() { fits_free_header(header); }
-
-    FitsHeader header;
-    FitsInput input;
+    FitsImage file;
     int32_t columns = 0;     // its columns that have a place in the image
     int64_t rows = 0;        // its rows that the image has
     bool converted = false;  // its items are of another type than the image's
@@ -57,19 +53,16 @@ struct Channel {
 // and with it the lock on its name, is held until the merge goes, after the
 // new file has been put in place.
 struct Merge {
-    ~Merge() { fits_free_header(image); }
-
-    FitsHeader image;
-    FitsInput image_input;
+    FitsImage image;
     Channel channels[channels::COUNT];
 };
 
 // Band by band: the image's own rows, with what the channels hold put back
 // in their columns, go to the new file.
 void merge_rows(Merge& merge, FitsOutput& out) {
-    FitsInput& image = merge.image_input;
+    FitsInput& image = merge.image.input;
     int64_t widest = image.row_bytes;
-    for (const Channel& ch : merge.channels) widest = std::max(widest, ch.input.row_bytes);
+    for (const Channel& ch : merge.channels) widest = std::max(widest, ch.file.input.row_bytes);
     const int64_t band_rows = fits_band_rows(widest);
     std::vector<uint8_t> band(static_cast<size_t>(band_rows * image.row_bytes));
     std::vector<uint8_t> channel_band(static_cast<size_t>(band_rows * widest));
@@ -79,20 +72,20 @@ void merge_rows(Merge& merge, FitsOutput& out) {
     // and its data need not be read.
     bool image_read = false;
     for (int c = 0; c < channels::COUNT; ++c)
-        image_read |= merge.channels[c].columns < channels::columns_of(c, merge.image.naxis1) ||
+        image_read |= merge.channels[c].columns < channels::columns_of(c, merge.image.header.naxis1) ||
                       merge.channels[c].rows < image.rows;
     for (int64_t y0 = 0, rows; y0 < image.rows; y0 += rows) {
         rows = image_read ? fits_read_rows(image, band.data(), band_rows) : std::min(band_rows, image.rows - y0);
         for (int c = 0; c < channels::COUNT; ++c) {
             Channel& ch = merge.channels[c];
-            const int64_t supplied = fits_read_rows(ch.input, channel_band.data(), std::min(rows, ch.rows - y0));
+            const int64_t supplied = fits_read_rows(ch.file.input, channel_band.data(), std::min(rows, ch.rows - y0));
             for (int64_t r = 0; r < supplied; ++r) {
-                const uint8_t* items = channel_band.data() + r * ch.input.row_bytes;
+                const uint8_t* items = channel_band.data() + r * ch.file.input.row_bytes;
                 if (ch.converted) {
                     values.resize(static_cast<size_t>(ch.columns));
                     converted.resize(values.size() * static_cast<size_t>(image.item_size));
-                    fits_items_to_doubles(ch.header.bytes_per_pixel, items, values.data(), values.size());
-                    fits_doubles_to_items(merge.image.bytes_per_pixel, values.data(), converted.data(), values.size());
+                    fits_items_to_doubles(ch.file.header.bytes_per_pixel, items, values.data(), values.size());
+                    fits_doubles_to_items(merge.image.header.bytes_per_pixel, values.data(), converted.data(), values.size());
                     items = converted.data();
                 }
                 channels::merge_row(items, c, image.item_size, ch.columns, band.data() + r * image.row_bytes);
@@ -105,16 +98,16 @@ void merge_rows(Merge& merge, FitsOutput& out) {
 // The name of the first of the image and its channel files (a to d) whose
 // data end before their last pixel, or "" when all are whole.
 std::string first_cut_short(const Merge& merge, const std::string& name) {
-    if (fits_image_cut_short(merge.image_input)) return name;
+    if (fits_image_cut_short(merge.image.input)) return name;
     for (int c = 0; c < channels::COUNT; ++c)
-        if (fits_image_cut_short(merge.channels[c].input)) return channels::file_name(name, c);
+        if (fits_image_cut_short(merge.channels[c].file.input)) return channels::file_name(name, c);
     return "";
 }
 
 // Opens, merges and writes back one image.
 Outcome merge_image(const std::string& name) {
     Merge merge;
-    if (fits_open_image_to_rewrite(name.c_str(), merge.image, merge.image_input) != FITS_OK) {
+    if (fits_open_image_to_rewrite(name.c_str(), merge.image.header, merge.image.input) != FITS_OK) {
         std::puts(cli::READ_FAILED);
         return Outcome::stop;
     }
@@ -124,13 +117,13 @@ Outcome merge_image(const std::string& name) {
     for (int c = 0; c < channels::COUNT; ++c) {
         Channel& ch = merge.channels[c];
         const std::string channel_name = channels::file_name(name, c);
-        if (fits_open_image(channel_name.c_str(), ch.header, ch.input) != FITS_OK) {
+        if (fits_open_image(channel_name.c_str(), ch.file.header, ch.file.input) != FITS_OK) {
             std::printf("Error reading FITS file: %s\n", channel_name.c_str());
             return Outcome::stop;
         }
-        ch.columns = std::min<int32_t>(ch.header.naxis1, channels::columns_of(c, merge.image.naxis1));
-        ch.rows = std::min(ch.header.naxis2, merge.image.naxis2);
-        ch.converted = ch.header.bytes_per_pixel != merge.image.bytes_per_pixel;
+        ch.columns = std::min<int32_t>(ch.file.header.naxis1, channels::columns_of(c, merge.image.header.naxis1));
+        ch.rows = std::min(ch.file.header.naxis2, merge.image.header.naxis2);
+        ch.converted = ch.file.header.bytes_per_pixel != merge.image.header.bytes_per_pixel;
     }
     // Pixels missing from any of the five files would be written as zero
     // and the damage hidden: the image is left as it is.
@@ -140,7 +133,7 @@ Outcome merge_image(const std::string& name) {
         return Outcome::not_merged;
     }
     FitsOutput out;
-    fits_create_rewrite(name.c_str(), merge.image, merge.image_input, out, FitsRewrite::whole);
+    fits_create_rewrite(name.c_str(), merge.image.header, merge.image.input, out, FitsRewrite::whole);
     merge_rows(merge, out);
     return fits_finish_image(out) == FITS_OK ? Outcome::merged : Outcome::not_merged;
 }

@@ -36,12 +36,6 @@ constexpr const char* NAXIS1_COMMENT = "PIXELS ON 1ST MOST VARYING AXIS";
 constexpr const char* CHANNEL_KEY = "ZPREMPCH";
 constexpr const char* CHANNEL_COMMENT = "PREAMP CHANNEL NUMBER (1-4)";
 
-int fail(FitsHeader& header, const char* line) {
-    if (line != nullptr) std::puts(line);
-    fits_free_header(header);
-    return 1;
-}
-
 // Reads the image band by band and deals each row out to the channel files.
 void deal_out(FitsInput& input, int32_t channel_width, FitsOutput (&outputs)[channels::COUNT]) {
     const int64_t band_rows = fits_band_rows(input.row_bytes);
@@ -70,11 +64,14 @@ int main(int argc, char** argv) {
     std::string name = "NONE";
     cli::scan_word(argv[1], name);  // an argument without a word leaves "NONE"
 
-    FitsHeader header;
-    FitsInput input;
-    if (fits_open_image(name.c_str(), header, input) != FITS_OK)
-        return fail(header, cli::READ_FAILED);
-    if (!channels::name_usable(name)) return fail(header, nullptr);
+    FitsImage image;
+    FitsHeader& header = image.header;
+    FitsInput& input = image.input;
+    if (fits_open_image(name.c_str(), header, input) != FITS_OK) {
+        std::puts(cli::READ_FAILED);
+        return 1;
+    }
+    if (!channels::name_usable(name)) return 1;
 
     const int32_t channel_width = header.naxis1 / channels::COUNT;
     header.naxis1 = static_cast<int16_t>(channel_width);
@@ -82,7 +79,7 @@ int main(int argc, char** argv) {
 
     if (fits_image_cut_short(input)) {
         cli::print_cut_short("quadsplit", name, "no channel file written");
-        return fail(header, nullptr);
+        return 1;
     }
     fits_set_card("NAXIS1", std::to_string(channel_width).c_str(), NAXIS1_COMMENT, header);
     fits_insert_card(CHANNEL_KEY, "1", CHANNEL_COMMENT, header);
@@ -102,6 +99,5 @@ int main(int argc, char** argv) {
         if (fits_report_image(outputs[c]) != FITS_OK) write_failed = true;
         std::puts(channels::file_name(name, c).c_str());
     }
-    fits_free_header(header);
     return write_failed ? 1 : 0;
 }
