@@ -202,6 +202,12 @@ RowSpan take_rows(FitsInput& input, int64_t rows, int64_t byte_limit) {
     return span;
 }
 
+void read_items(const FitsInput& input, int64_t start, int64_t bytes, uint8_t* items) {
+    const int64_t held = within(bytes, input.present - start);
+    const size_t got = pread_full(input.fd, items, static_cast<size_t>(held), input.data_offset + start);
+    std::memset(items + got, 0, static_cast<size_t>(bytes) - got);  // a file cut short meanwhile reads as zero too
+}
+
 }  // namespace fits_internal
 
 int fits_open_image(const char* file_name, FitsHeader& header, FitsInput& input) {
@@ -214,8 +220,7 @@ int fits_open_image_to_rewrite(const char* file_name, FitsHeader& header, FitsIn
 
 int64_t fits_read_rows(FitsInput& input, uint8_t* items, int64_t rows) {
     const RowSpan span = take_rows(input, rows);
-    const size_t got = pread_full(input.fd, items, static_cast<size_t>(span.held), input.data_offset + span.start);
-    std::memset(items + got, 0, static_cast<size_t>(span.bytes) - got);  // a file cut short meanwhile reads as zero too
+    read_items(input, span.start, span.bytes, items);
     return span.rows;
 }
 

@@ -31,4 +31,8 @@ struct RowSpan {
 // as the span's bytes, for a copy into data blocks that have less room.
 RowSpan take_rows(FitsInput& input, int64_t rows, int64_t byte_limit = INT64_MAX);
 
+// Reads `bytes` item bytes from item byte `start` on into `items`; those the
+// file does not hold (or no longer holds) read as zero.
+void read_items(const FitsInput& input, int64_t start, int64_t bytes, uint8_t* items);
+
 }  // namespace fits_internal
